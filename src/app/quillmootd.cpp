@@ -1,0 +1,97 @@
+// quillmootd: the chat server without a window. The log goes to standard
+// output, errors for the operator to standard error.
+#include <CLI/CLI.hpp>
+#include <asio/io_context.hpp>
+#include <asio/signal_set.hpp>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "server/chat_server.h"
+#include "storage/settings.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kProgramFiles[] = {
+    qm::files::kServer,   qm::files::kMessages, qm::files::kHelp,
+    qm::files::kHelpChannel, qm::files::kHelpRegister, qm::files::kAnnounce,
+    qm::files::kBans,     qm::files::kUsers,    qm::files::kMail,
+};
+
+class ConsoleObserver final : public qm::OperatorObserver {
+public:
+    void LogLineAdded(const std::string& line) override {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+    void OnlineUsersChanged() override {}
+    void ListeningChanged(bool) override {}
+    void OperatorError(const std::string& message) override {
+        std::cerr << "quillmootd: " << message << std::endl;
+    }
+};
+
+// A data directory holding none of the program's files gets the shipped
+// defaults; one holding only some is left alone, so that start-up reports
+// what is missing instead of quietly replacing it.
+bool SeedIfEmpty(const fs::path& dir, const fs::path& defaults) {
+    for (const char* name : kProgramFiles)
+        if (fs::exists(dir / name)) return false;
+    fs::create_directories(dir);
+    for (const char* name : kProgramFiles)
+        fs::copy_file(defaults / name, dir / name, fs::copy_options::skip_existing);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Quillmoot chat server daemon"};
+    std::string dataDir = ".";
+    std::string defaultsDir = QM_DEFAULTS_DIR;
+    app.add_option("--data-dir", dataDir,
+                   "Directory of the settings, text files, user.dat, mail.dat and logs")
+        ->capture_default_str();
+    app.add_option("--defaults-dir", defaultsDir,
+                   "Shipped default files, copied into an empty data directory")
+        ->capture_default_str();
+    app.set_version_flag("--version", std::string("quillmootd ") + QM_VERSION);
+    CLI11_PARSE(app, argc, argv);
+
+    bool seeded = false;
+    try {
+        seeded = SeedIfEmpty(dataDir, defaultsDir);
+    } catch (const fs::filesystem_error& e) {
+        std::cerr << "quillmootd: cannot seed " << dataDir << ": " << e.what() << std::endl;
+        return 1;
+    }
+
+    asio::io_context io(1);
+    ConsoleObserver observer;
+    qm::ChatServerOptions options;
+    options.dataDir = dataDir;
+    qm::ChatServer server(io, observer, options);
+    for (const auto& line : server.log().Lines()) observer.LogLineAdded(line);
+    if (seeded) server.Log("Data directory " + fs::absolute(dataDir).string() + " was seeded with the shipped defaults.");
+    if (!server.StartUp()) return 1;
+
+    int status = 0;
+    asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
+    std::function<void(std::error_code, int)> onSignal = [&](std::error_code ec, int number) {
+        if (ec) return;
+        if (number == SIGHUP) {
+            server.ReloadSettings();
+            signals.async_wait(onSignal);
+            return;
+        }
+        if (!server.Close()) status = 1;
+        io.stop();
+    };
+    signals.async_wait(onSignal);
+    io.run();
+    return status;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// What the command interpreter works on: the connections, the settings, the
+// stores and the log. Everything here is touched only on the loop thread.
+#include <string_view>
+
+#include "irc/irc_link.h"
+#include "server/client_record.h"
+#include "storage/ascii.h"
+#include "server/listening_server.h"
+#include "server/online_users.h"
+#include "storage/clock.h"
+#include "storage/mail_store.h"
+#include "storage/server_log.h"
+#include "storage/settings.h"
+#include "storage/user_database.h"
+
+namespace qm {
+
+struct ChatState {
+    Settings& settings;
+    TWSocketServer& server;
+    UserDatabase& users;
+    MailStore& mail;
+    ServerLog& log;
+    OnlineUsers& online;
+    IrcLink& link;
+    const Clock& clock;
+};
+
+// The `Prefix` setting followed by `text` (which begins with a blank).
+inline void Reply(const ChatState& state, TTcpSrvClient& client, std::string_view text) {
+    std::string line;
+    line.reserve(state.settings.Prefix.size() + text.size());
+    line.append(state.settings.Prefix).append(text);
+    client.SendStr(line);
+}
+
+}  // namespace qm

@@ -1,0 +1,28 @@
+#include "commands/interpreter.h"
+
+#include "commands/dispatch_table.h"
+#include "commands/login.h"
+#include "commands/routing.h"
+
+namespace qm {
+
+void ProcessData(ChatState& state, TTcpSrvClient& client) {
+    // Its departure has been announced already (/quit, /kill).
+    if (client.DepartureAnnounced) return;
+    if (client.AwaitingNick) {
+        HandleNicknameLine(state, client);
+    } else if (client.AwaitingLoginPassword) {
+        HandleLoginPassword(state, client);
+    } else if (client.AwaitingNickPassword) {
+        HandleNickChangePassword(state, client);
+    } else if (const CommandRow* row = FindCommand(client.ReceivedLine)) {
+        row->handler(state, client);
+    } else if (!client.ReceivedLine.empty() && client.ReceivedLine.front() == '/') {
+        Reply(state, client, " No such command.\r\n");
+    } else {
+        RouteOrdinaryLine(state, client);
+    }
+    client.ReceivedLine.clear();
+}
+
+}  // namespace qm

@@ -1,0 +1,18 @@
+#pragma once
+// The login dialogue: the nickname prompt, the password of a registered
+// nickname, and the password asked for when changing to one.
+#include "commands/chat_state.h"
+
+namespace qm {
+
+inline constexpr std::string_view kGameHandshake = "gamma kilo omega sigma 48210573918265x-903174x-58";
+inline constexpr std::size_t kMaxNickLength = 35;
+
+void HandleNicknameLine(ChatState& state, TTcpSrvClient& client);
+void HandleLoginPassword(ChatState& state, TTcpSrvClient& client);
+void HandleNickChangePassword(ChatState& state, TTcpSrvClient& client);
+
+// After a free nickname or a correct password: the user enters the main channel.
+void CompleteLogin(ChatState& state, TTcpSrvClient& client);
+
+}  // namespace qm

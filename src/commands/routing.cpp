@@ -1,0 +1,131 @@
+#include "commands/routing.h"
+
+#include <string>
+
+#include "commands/dispatch_table.h"
+
+namespace qm {
+
+namespace {
+
+constexpr std::size_t kMaxMessage = 512;
+
+std::string Framed(std::string_view nick, std::string_view text) {
+    std::string line;
+    line.reserve(nick.size() + text.size() + 5);
+    line.append("<").append(nick).append("> ").append(text).append("\r\n");
+    return line;
+}
+
+// "Private: " marks a private line for a recipient who has no query open
+// with the sender.
+void SendPrivate(TTcpSrvClient& recipient, bool marked, std::string_view framed) {
+    if (marked) recipient.SendStr("Private: ");
+    recipient.SendStr(framed);
+}
+
+}  // namespace
+
+void SendToChannel(ChatState& state, const TTcpSrvClient& sender, std::string_view text) {
+    // Escape once; every member gets the same bytes.
+    std::string wire;
+    TerminalInput::AppendEscaped(text, wire);
+    const std::string& channel = sender.Channel;
+    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
+        if (!EqualsIgnoreCase(member.Channel, channel)) return;
+        if (member.QueryMode) member.SendStr(member.Channel + ": ");
+        member.SendWire(wire);
+    });
+}
+
+bool MayForwardToIrc(const ChatState& state, const TTcpSrvClient& sender) {
+    return sender.Channel == "IRC" && !state.link.ChannelSpy() && state.link.IsUp() &&
+           sender.HasIrcVoice;
+}
+
+void RouteOrdinaryLine(ChatState& state, TTcpSrvClient& client) {
+    std::string_view line = client.ReceivedLine;
+    if (line.empty()) return;
+    if (line.front() == ',') {
+        // Speaks to the channel while a query is open; never goes to IRC.
+        if (client.QueryMode) line.remove_prefix(1);
+        SendToChannel(state, client, Framed(client.Nick, line));
+        return;
+    }
+    const std::string framed = Framed(client.Nick, line);
+    if (client.QueryMode) {
+        state.server.ForEachClientDown([&](TTcpSrvClient& partner) {
+            if (EqualsIgnoreCase(partner.Nick, client.QueryTarget))
+                SendPrivate(partner, !partner.QueryMode, framed);
+        });
+    } else {
+        SendToChannel(state, client, framed);
+    }
+    if (MayForwardToIrc(state, client))
+        state.link.SayToLinkedChannel("[" + client.Nick + "] " + std::string(line));
+}
+
+void CmdMe(ChatState& state, TTcpSrvClient& client) {
+    const std::string_view action = client.ReceivedLine.size() > 4
+                                        ? std::string_view(client.ReceivedLine).substr(4)
+                                        : std::string_view{};
+    const std::string text = "* " + client.Nick + " " + std::string(action);
+    SendToChannel(state, client, text + "\r\n");
+    if (MayForwardToIrc(state, client)) state.link.SayToLinkedChannel(text);
+}
+
+void CmdPrivateMessage(ChatState& state, TTcpSrvClient& client) {
+    const std::string_view line = client.ReceivedLine;
+    // "/m nick = message": the "=" is looked for from the 7th character to
+    // the next-to-last one (1-based), so the nickname has at least two
+    // characters and the message at least one.
+    std::size_t equals = std::string_view::npos;
+    for (std::size_t i = 6; i + 1 < line.size(); ++i) {
+        if (line[i] == '=') {
+            equals = i;
+            break;
+        }
+    }
+    if (equals == std::string_view::npos) return;
+    const std::string_view nick = line.substr(3, equals - 4);
+    std::string_view message = line.substr(equals + 2 <= line.size() ? equals + 2 : line.size());
+    if (message.size() > kMaxMessage) message = message.substr(0, kMaxMessage);
+
+    const std::string framed = Framed(client.Nick, message);
+    bool delivered = false;
+    state.server.ForEachClientDown([&](TTcpSrvClient& recipient) {
+        if (!EqualsIgnoreCase(recipient.Nick, nick)) return;
+        delivered = true;
+        SendPrivate(recipient, recipient.QueryTarget != client.Nick, framed);
+        if (recipient.Away)
+            Reply(state, client,
+                  " " + recipient.Nick + " is away: " + recipient.AwayMessage +
+                      ". Message was still sent.\r\n");
+    });
+    if (!delivered) Reply(state, client, " User is not online.\r\n");
+}
+
+void CmdIrcMessage(ChatState& state, TTcpSrvClient& client) {
+    const std::string_view line = client.ReceivedLine;
+    // "/im nick message": the nickname runs from the 5th character to the
+    // first blank after it.
+    const std::size_t blank = line.size() > 4 ? line.find(' ', 4) : std::string_view::npos;
+    if (blank == std::string_view::npos) return;
+    const std::string_view nick = line.substr(4, blank - 4);
+    std::string_view message = line.substr(blank + 1);
+    if (message.size() > kMaxMessage) message = message.substr(0, kMaxMessage);
+
+    if (state.link.IsUp() && client.HasIrcVoice && !state.link.ChannelSpy() &&
+        client.Channel == "IRC") {
+        state.link.SayToIrcUser(nick, "[" + client.Nick + "] " + std::string(message));
+        return;
+    }
+    client.SendStr(
+        "I*R*C: Message is undeliverable at this time.\r\n"
+        "I*R*C: The link may be down, you may not have a voice, you're not in " +
+        state.settings.Channel +
+        " IRC, or single directional mode is enabled.\r\n"
+        "I*R*C: Type /stat to check the current status.\r\n");
+}
+
+}  // namespace qm

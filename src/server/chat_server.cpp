@@ -1,0 +1,396 @@
+#include "server/chat_server.h"
+
+#include <arpa/inet.h>
+#include <cxxabi.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <typeinfo>
+
+#include "commands/interpreter.h"
+#include "storage/text_file.h"
+
+namespace qm {
+
+namespace {
+
+constexpr std::size_t kMaxLineLength = 512;
+constexpr auto kFloodTick = std::chrono::milliseconds(4000);
+// Flood protection: a line that follows the previous one within a second
+// raises the counter by one, and the timer lowers it by one every four
+// seconds; at kFloodLimit the user's lines are ignored. A counter that still
+// stands at the limit at a tick jumps to 66, so a flooder stays muted for
+// about three minutes.
+constexpr auto kFloodInterval = std::chrono::seconds(1);
+constexpr int32_t kFloodLimit = 24;
+constexpr int32_t kFloodPenalty = 66;
+
+std::string ErrorKind(const std::exception& error) {
+    const char* mangled = typeid(error).name();
+    int status = 0;
+    char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+    std::string kind = status == 0 && demangled ? demangled : mangled;
+    std::free(demangled);
+    return kind;
+}
+
+// The address shown in "Server started on:": the first IPv4 address of an
+// interface that is not loopback, else loopback's.
+std::string FirstLocalIPv4() {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return "127.0.0.1";
+    std::string loopback, other;
+    for (ifaddrs* it = list; it; it = it->ifa_next) {
+        if (!it->ifa_addr || it->ifa_addr->sa_family != AF_INET) continue;
+        char text[INET_ADDRSTRLEN] = {};
+        auto* address = reinterpret_cast<sockaddr_in*>(it->ifa_addr);
+        inet_ntop(AF_INET, &address->sin_addr, text, sizeof text);
+        std::string& slot = (ntohl(address->sin_addr.s_addr) >> 24) == 127 ? loopback : other;
+        if (slot.empty()) slot = text;
+    }
+    freeifaddrs(list);
+    if (!other.empty()) return other;
+    return loopback.empty() ? "127.0.0.1" : loopback;
+}
+
+// Control bytes would let a user move other users' cursors or smuggle line
+// ends into what is relayed.
+void RemoveControlBytes(std::string& line) {
+    std::erase_if(line, [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return b < 32 || b == 127;
+    });
+}
+
+bool ParseBool(std::string_view text) {
+    return text == "1" || text == "true" || text == "Y" || text == "yes" || text == "on";
+}
+
+}  // namespace
+
+ChatServer::ChatServer(asio::io_context& io, OperatorObserver& observer, ChatServerOptions options)
+    : io_(io),
+      observer_(observer),
+      options_(std::move(options)),
+      clock_(options_.clock ? *options_.clock : systemClock_),
+      preferences_(options_.preferencesFile),
+      log_(clock_),
+      server_(io, *this),
+      state_{settings_, server_, users_, mail_, log_, online_, link_, clock_},
+      saveTimer_(io),
+      floodTimer_(io),
+      writeBehindTimer_(io) {
+    settings_.MainC = preferences_.GetText("Main", settings_.MainC);
+    settings_.FloodProt = preferences_.GetBool("FloodProt", settings_.FloodProt);
+    settings_.Icon = preferences_.GetBool("Icon", settings_.Icon);
+    log_.onLine = [this](const std::string& line) { observer_.LogLineAdded(line); };
+    online_.onChange = [this] { observer_.OnlineUsersChanged(); };
+    users_.onChange = [this] { ScheduleDatabaseSave(); };
+    mail_.onChange = [this] { ScheduleDatabaseSave(); };
+}
+
+ChatServer::~ChatServer() = default;
+
+bool ChatServer::StartUp() {
+    const auto& dir = options_.dataDir;
+    try {
+        LoadAnnouncement(dir, settings_);
+        LoadHelpTexts(dir, settings_);
+        LoadMessages(dir, settings_);
+        LoadServerSettings(dir, settings_);
+        log_.Add("Loaded preferences.");
+        LoadBans(dir, settings_);
+        ApplyMaxClients();
+        server_.Addr = options_.listenAddress;
+        server_.Listen(std::to_string(ParseWholeNumber(settings_.Port)));
+        observer_.ListeningChanged(true);
+        log_.Add("Server started on: " + FirstLocalIPv4() + "  Waiting for connections...");
+        saveInterval_ = std::chrono::minutes(ParseWholeNumber(settings_.Saver));
+        StartSaveTimer();
+        users_.Load(DataFile(files::kUsers));
+        mail_.Load(DataFile(files::kMail));
+        databasesLoaded_ = true;
+        log_.Add("Databases ready.");
+    } catch (const std::exception& e) {
+        ReportError(e.what());
+        return false;
+    }
+    if (settings_.FloodProt) StartFloodTimer();
+    return true;
+}
+
+// ---- operator actions ----
+
+void ChatServer::Activate() {
+    if (server_.Listening()) return;
+    try {
+        server_.Addr = options_.listenAddress;
+        server_.Listen(std::to_string(ParseWholeNumber(settings_.Port)));
+    } catch (const std::exception& e) {
+        ReportError(e.what());
+        return;
+    }
+    log_.Add("Server activated.  Listening on port: " + settings_.Port);
+    observer_.ListeningChanged(true);
+}
+
+void ChatServer::Deactivate() {
+    if (!server_.Listening()) return;
+    server_.Close();
+    log_.Add("Server deactivated.  No more incomming connections allowed.");
+    observer_.ListeningChanged(false);
+}
+
+void ChatServer::ReloadSettings() {
+    const auto& dir = options_.dataDir;
+    try {
+        LoadAnnouncement(dir, settings_);
+        LoadHelpTexts(dir, settings_);
+        LoadMessages(dir, settings_);
+        ReloadServerTexts(dir, settings_);
+    } catch (const std::exception& e) {
+        ReportError(e.what());
+        return;
+    }
+    log_.Add("Reloaded preferences.");
+}
+
+void ChatServer::SaveLog() { TrySaveLog(); }
+
+bool ChatServer::Close() {
+    writeBehindTimer_.cancel();
+    writeBehindArmed_ = false;
+    const bool databases = SaveDatabases();
+    const bool log = TrySaveLog();
+    return databases && log;
+}
+
+bool ChatServer::SetSetting(std::string_view name, std::string value) {
+    static constexpr std::pair<std::string_view, std::string Settings::*> kTexts[] = {
+        {"Prefix", &Settings::Prefix},     {"Join", &Settings::Join},
+        {"Part", &Settings::Part},         {"Quit", &Settings::Quit},
+        {"Diss", &Settings::Diss},         {"Kill", &Settings::Kill},
+        {"Channel", &Settings::Channel},   {"Op", &Settings::Op},
+        {"Deop", &Settings::Deop},         {"Kick", &Settings::Kick},
+        {"ServOP", &Settings::ServOP},     {"ChanOP", &Settings::ChanOP},
+        {"IsBanned", &Settings::IsBanned}, {"Port", &Settings::Port},
+        {"Max", &Settings::Max},           {"Welcome", &Settings::Welcome},
+        {"Busy", &Settings::Busy},         {"Saver", &Settings::Saver},
+        {"AdminPass", &Settings::AdminPass}, {"HelpReply", &Settings::HelpReply},
+        {"HelpChan", &Settings::HelpChan}, {"HelpReg", &Settings::HelpReg},
+    };
+    for (const auto& [key, field] : kTexts) {
+        if (key == name) {
+            settings_.*field = std::move(value);
+            return true;
+        }
+    }
+    try {
+        if (name == "MainC") {
+            settings_.MainC = value;
+            preferences_.Set("Main", value);
+        } else if (name == "FloodProt") {
+            settings_.FloodProt = ParseBool(value);
+            preferences_.SetBool("FloodProt", settings_.FloodProt);
+            if (settings_.FloodProt)
+                StartFloodTimer();
+            else
+                floodTimer_.cancel();
+        } else if (name == "Icon") {
+            settings_.Icon = ParseBool(value);
+            preferences_.SetBool("Icon", settings_.Icon);
+        } else {
+            return false;
+        }
+    } catch (const FileError& e) {
+        ReportError(e.what());
+    }
+    return true;
+}
+
+std::vector<std::string> ChatServer::OnlineUsers() const { return online_.Nicks(); }
+
+// ---- connections ----
+
+bool ChatServer::IsBanned(std::string_view address) const {
+    return std::any_of(settings_.Bans.begin(), settings_.Bans.end(),
+                       [&](const std::string& entry) { return BanEntryMatches(entry, address); });
+}
+
+void ChatServer::OnClientConnect(TTcpSrvClient& client) {
+    const TimePoint now = clock_.Now();
+    // Also for a refused connection, so that its disconnect logs a true duration.
+    client.ConnectTime = now;
+    if (IsBanned(client.PeerAddr)) {
+        client.SendStr(settings_.IsBanned + "\r\n");
+        client.CloseDelayed();
+        log_.Add("Client connecting: " + client.PeerAddr + " is banned right now.");
+        return;
+    }
+    log_.Add("Client connecting: " + client.PeerAddr);
+    client.LineMode = true;
+    client.SetLineEcho(true);
+    client.ResetForConnect(now);
+    client.SendStr("Announcements:\r\n" + settings_.Announcement);
+    if (static_cast<int>(server_.GetClientCount()) > peakUsers_) ++peakUsers_;
+}
+
+void ChatServer::OnDataAvailable(TTcpSrvClient& client, std::string line, bool terminated) {
+    RemoveControlBytes(line);
+    if (line.empty()) {
+        if (terminated) Reply(state_, client, " No text to send.\r\n");
+        return;
+    }
+    if (line.size() > kMaxLineLength) line.resize(kMaxLineLength);
+    if (!FloodCheck(client)) return;
+    client.ReceivedLine = std::move(line);
+    if (EqualsIgnoreCase(client.Channel, settings_.MainC) && client.ReceivedLine.front() != '/' &&
+        !client.AwaitingPassword())
+        log_.Add("<" + client.Nick + "> " + client.ReceivedLine);
+    ProcessData(state_, client);
+    SyncEchoOption(client);
+}
+
+void ChatServer::SyncEchoOption(TTcpSrvClient& client) {
+    client.SetServerEchoOption(client.LineEcho() || client.AwaitingPassword());
+}
+
+bool ChatServer::FloodCheck(TTcpSrvClient& client) {
+    if (!settings_.FloodProt) return true;
+    const TimePoint now = clock_.Now();
+    if (client.FloodCount < kFloodLimit) {
+        client.FloodNoticeSent = false;
+        if (now - client.LastLineTime < kFloodInterval) ++client.FloodCount;
+        client.LastLineTime = now;
+        if (client.FloodCount < kFloodLimit) return true;
+    }
+    if (!client.FloodNoticeSent) {
+        client.FloodNoticeSent = true;
+        Reply(state_, client, " You are sending lines too fast.  They are ignored for a while.\r\n");
+        log_.Add(client.PeerAddr + ": " + client.Nick + " is flooding.  Lines ignored for a while.");
+    }
+    return false;
+}
+
+void ChatServer::OnClientDisconnect(TTcpSrvClient& client) {
+    if (client.InGame) {
+        server_.ForEachClientDown([&](TTcpSrvClient& other) {
+            if (other.Nick != client.AuxNick) return;
+            other.SendStr("ERR\r\n");
+            other.InGame = false;
+            other.AuxNick.clear();
+        });
+    }
+    online_.RemoveAll(client.Nick);
+    const auto duration =
+        std::chrono::duration_cast<std::chrono::seconds>(clock_.Now() - client.ConnectTime);
+    log_.Add("Client disconnecting: " + client.Nick + "    Duration: " + FormatDuration(duration));
+    if (client.DepartureAnnounced) return;
+    if (!link_.ChannelSpy() && link_.IsUp())
+        link_.SayToLinkedChannel("*** " + client.Nick + " was disconnected.");
+    const std::string notice = settings_.Prefix + " " + client.Nick + " " + settings_.Diss + "\r\n";
+    server_.ForEachClientDown([&](TTcpSrvClient& other) {
+        if (!EqualsIgnoreCase(other.Nick, client.Nick) &&
+            EqualsIgnoreCase(other.Channel, client.Channel))
+            other.SendStr(notice);
+    });
+}
+
+void ChatServer::OnServerException(const std::exception& error) {
+    log_.Add("WARNING!  Server exception occured: " + ErrorKind(error) + ": " + error.what());
+    try {
+        log_.Save(options_.dataDir);
+    } catch (const FileError&) {
+        // Saving after a server error fails silently; the next save tries again.
+    }
+}
+
+void ChatServer::OnClientException(TTcpSrvClient&, const std::exception& error) {
+    log_.Add("Client exception occured: " + ErrorKind(error) + ": " + error.what());
+}
+
+void ChatServer::OnClientOverflow(TTcpSrvClient& client) {
+    log_.Add("Client dropped: " + client.PeerAddr + " (" + client.Nick +
+             ") stopped reading; more than 1 MiB of output was waiting.");
+}
+
+// ---- timers and saving ----
+
+void ChatServer::ApplyMaxClients() {
+    try {
+        server_.MaxClients = settings_.Max.empty() ? 0 : ParseWholeNumber(settings_.Max);
+    } catch (const SettingError& e) {
+        server_.MaxClients = 0;
+        ReportError(e.what());
+    }
+}
+
+void ChatServer::StartSaveTimer() {
+    saveTimer_.cancel();
+    // An interval of 0 stops the periodic save.
+    if (saveInterval_.count() <= 0) return;
+    saveTimer_.expires_after(saveInterval_);
+    saveTimer_.async_wait([this](std::error_code ec) {
+        if (!ec) SaveTimerTick();
+    });
+}
+
+void ChatServer::SaveTimerTick() {
+    if (TrySaveLog()) SaveDatabases();
+    StartSaveTimer();
+}
+
+void ChatServer::StartFloodTimer() {
+    floodTimer_.expires_after(kFloodTick);
+    floodTimer_.async_wait([this](std::error_code ec) {
+        if (!ec && settings_.FloodProt) FloodTimerTick();
+    });
+}
+
+void ChatServer::FloodTimerTick() {
+    server_.ForEachClientDown([](TTcpSrvClient& client) {
+        if (client.FloodCount == kFloodLimit) client.FloodCount = kFloodPenalty;
+        if (client.FloodCount != 0) --client.FloodCount;
+    });
+    StartFloodTimer();
+}
+
+void ChatServer::ScheduleDatabaseSave() {
+    if (writeBehindArmed_) return;
+    writeBehindArmed_ = true;
+    writeBehindTimer_.expires_after(options_.writeBehindDelay);
+    writeBehindTimer_.async_wait([this](std::error_code ec) {
+        if (ec) return;
+        writeBehindArmed_ = false;
+        SaveDatabases();
+    });
+}
+
+bool ChatServer::SaveDatabases() {
+    // Never write over files whose contents were not loaded.
+    if (!databasesLoaded_) return true;
+    try {
+        users_.Save(DataFile(files::kUsers));
+        mail_.Save(DataFile(files::kMail));
+        return true;
+    } catch (const FileError& e) {
+        ReportError(e.what());
+        return false;
+    }
+}
+
+bool ChatServer::TrySaveLog() {
+    try {
+        log_.Save(options_.dataDir);
+        return true;
+    } catch (const FileError& e) {
+        ReportError(e.what());
+        return false;
+    }
+}
+
+void ChatServer::ReportError(const std::string& message) { observer_.OperatorError(message); }
+
+}  // namespace qm

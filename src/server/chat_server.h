@@ -1,0 +1,109 @@
+#pragma once
+// The chat server: owns the listening server, the settings, the stores and
+// the log; runs the start-up, handles connects, lines and disconnects, runs
+// the timers, and carries out the operator's actions.
+#include <asio/io_context.hpp>
+#include <asio/steady_timer.hpp>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "commands/chat_state.h"
+#include "irc/irc_link.h"
+#include "server/listening_server.h"
+#include "server/online_users.h"
+#include "server/operator_api.h"
+#include "storage/clock.h"
+#include "storage/mail_store.h"
+#include "storage/preferences.h"
+#include "storage/server_log.h"
+#include "storage/settings.h"
+#include "storage/user_database.h"
+
+namespace qm {
+
+struct ChatServerOptions {
+    std::filesystem::path dataDir = ".";
+    std::filesystem::path preferencesFile = PreferenceStore::DefaultPath();
+    // Every interface, as a chat server for a community should; tests use loopback.
+    std::string listenAddress = "0.0.0.0";
+    // user.dat and mail.dat follow a change within this time; a burst of
+    // changes is written once.
+    std::chrono::milliseconds writeBehindDelay{1500};
+    const Clock* clock = nullptr;  // the system clock when null
+};
+
+class ChatServer final : public TransportEvents, public OperatorApi {
+public:
+    ChatServer(asio::io_context& io, OperatorObserver& observer, ChatServerOptions options);
+    ~ChatServer() override;
+
+    // Loads every file and starts listening. Returns false when a step
+    // failed; the error has been reported and the later steps were skipped.
+    bool StartUp();
+
+    // OperatorApi
+    void Activate() override;
+    void Deactivate() override;
+    void ReloadSettings() override;
+    void SaveLog() override;
+    bool Close() override;
+    bool SetSetting(std::string_view name, std::string value) override;
+    std::vector<std::string> OnlineUsers() const override;
+
+    // Adds a line to the server log.
+    void Log(std::string_view text) { log_.Add(text); }
+
+    unsigned short ListeningPort() const { return server_.LocalPort(); }
+    const Settings& settings() const { return settings_; }
+    const ServerLog& log() const { return log_; }
+    int PeakUsers() const { return peakUsers_; }
+
+private:
+    // TransportEvents
+    void OnClientConnect(TTcpSrvClient& client) override;
+    void OnDataAvailable(TTcpSrvClient& client, std::string line, bool terminated) override;
+    void OnClientDisconnect(TTcpSrvClient& client) override;
+    void OnServerException(const std::exception& error) override;
+    void OnClientException(TTcpSrvClient& client, const std::exception& error) override;
+    void OnClientOverflow(TTcpSrvClient& client) override;
+
+    bool IsBanned(std::string_view address) const;
+    bool FloodCheck(TTcpSrvClient& client);
+    void SyncEchoOption(TTcpSrvClient& client);
+    void ApplyMaxClients();
+    void StartSaveTimer();
+    void SaveTimerTick();
+    void StartFloodTimer();
+    void FloodTimerTick();
+    void ScheduleDatabaseSave();
+    bool SaveDatabases();
+    bool TrySaveLog();
+    void ReportError(const std::string& message);
+    std::filesystem::path DataFile(const char* name) const { return options_.dataDir / name; }
+
+    asio::io_context& io_;
+    OperatorObserver& observer_;
+    ChatServerOptions options_;
+    SystemClock systemClock_;
+    const Clock& clock_;
+    Settings settings_;
+    PreferenceStore preferences_;
+    UserDatabase users_;
+    MailStore mail_;
+    ServerLog log_;
+    qm::OnlineUsers online_;
+    NoIrcLink link_;
+    TWSocketServer server_;
+    ChatState state_;
+    asio::steady_timer saveTimer_;
+    asio::steady_timer floodTimer_;
+    asio::steady_timer writeBehindTimer_;
+    std::chrono::milliseconds saveInterval_{300000};
+    bool writeBehindArmed_ = false;
+    bool databasesLoaded_ = false;
+    int peakUsers_ = 0;
+};
+
+}  // namespace qm

@@ -1,0 +1,47 @@
+#pragma once
+// The boundary between the core and an operator front end (the desktop
+// console or the daemon). Actions run on the core's thread: a front end on
+// another thread posts them onto the core's io_context. Events are raised on
+// the core's thread; a front end that has its own thread re-posts them.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm {
+
+class OperatorObserver {
+public:
+    virtual ~OperatorObserver() = default;
+    // A line was added to the server log, as it stands there.
+    virtual void LogLineAdded(const std::string& line) = 0;
+    // The list of online nicknames changed; OperatorApi::OnlineUsers has it.
+    virtual void OnlineUsersChanged() = 0;
+    // Listening started (true) or stopped (false).
+    virtual void ListeningChanged(bool listening) = 0;
+    // An error to show to the operator, such as "Cannot open file help.txt".
+    virtual void OperatorError(const std::string& message) = 0;
+};
+
+class OperatorApi {
+public:
+    virtual ~OperatorApi() = default;
+    // File, Activate: listen again on the port setting.
+    virtual void Activate() = 0;
+    // File, Deactivate: stop listening; connected users stay.
+    virtual void Deactivate() = 0;
+    // File, Reload Settings: the text files, messages.dat, Welcome and Busy.
+    virtual void ReloadSettings() = 0;
+    // File, Save Log: the log to today's file.
+    virtual void SaveLog() = 0;
+    // Closing: writes user.dat, mail.dat and the log. Returns false when a
+    // file could not be written (the error has been reported).
+    virtual bool Close() = 0;
+    // One live field of the Properties dialog, by its setting name (Prefix,
+    // Join, ..., Port, Max, Welcome, Busy, Saver, MainC, FloodProt, Icon,
+    // AdminPass, HelpReply, HelpChan, HelpReg). Returns false for an unknown name.
+    virtual bool SetSetting(std::string_view name, std::string value) = 0;
+    // The nicknames of the admin window's online-user list.
+    virtual std::vector<std::string> OnlineUsers() const = 0;
+};
+
+}  // namespace qm

@@ -1,0 +1,150 @@
+#include "storage/text_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include <fmt/core.h>
+
+namespace qm {
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.emplace_back(text.substr(start, i - start));
+            // CR LF is one line end, not two.
+            i += (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+            start = i;
+        } else {
+            ++i;
+        }
+    }
+    if (start < text.size()) lines.emplace_back(text.substr(start));
+    return lines;
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+    size_t size = 0;
+    for (const auto& line : lines) size += line.size() + 2;
+    std::string text;
+    text.reserve(size);
+    for (const auto& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+std::string ReadFileBytes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::error_code ec;
+    // A directory opens fine as a stream on Linux but is not a text file.
+    if (!in || std::filesystem::is_directory(file, ec))
+        throw FileError("Cannot open file " + file.string());
+    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) throw FileError("Cannot open file " + file.string());
+    return bytes;
+}
+
+std::vector<std::string> ReadLines(const std::filesystem::path& file) {
+    return SplitLines(ReadFileBytes(file));
+}
+
+std::string ReadText(const std::filesystem::path& file) { return JoinLines(ReadLines(file)); }
+
+namespace {
+
+// Owns the descriptor and the name of a temporary file until it has been
+// renamed into place; anything short of that removes it again.
+class TempFile {
+public:
+    explicit TempFile(const std::filesystem::path& target) {
+        const auto dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+        std::random_device seed;
+        std::mt19937_64 random(seed());
+        // O_EXCL makes the name ours; the kernel applies the umask to the mode
+        // as for any file the program creates.
+        for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+            auto candidate =
+                dir / fmt::format(".{}.tmp.{:012x}", target.filename().string(), random() & 0xffffffffffffULL);
+            fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd_ >= 0)
+                path_ = std::move(candidate);
+            else if (errno != EEXIST)
+                break;
+        }
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    ~TempFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!path_.empty()) ::unlink(path_.c_str());
+    }
+
+    bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    const std::filesystem::path& path() const { return path_; }
+
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+    void Release() { path_.clear(); }
+
+private:
+    int fd_ = -1;
+    std::filesystem::path path_;
+};
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// Makes the rename itself durable. The new file is already in place when
+// this runs, so a failure here is not reported as a failed write.
+void SyncDirectory(const std::filesystem::path& target) {
+    const auto dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+void WriteFileAtomic(const std::filesystem::path& file, std::string_view bytes) {
+    const auto fail = [&] { return FileError("Cannot create file " + file.string()); };
+    TempFile temp(file);
+    if (!temp.ok()) throw fail();
+    // Keep the permissions an operator may have given the existing file.
+    struct stat old {};
+    if (::stat(file.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(temp.fd(), old.st_mode & 07777);
+    if (!WriteAll(temp.fd(), bytes) || ::fsync(temp.fd()) != 0 || !temp.Close()) throw fail();
+    if (::rename(temp.path().c_str(), file.c_str()) != 0) throw fail();
+    temp.Release();
+    SyncDirectory(file);
+}
+
+void WriteLines(const std::filesystem::path& file, const std::vector<std::string>& lines) {
+    WriteFileAtomic(file, JoinLines(lines));
+}
+
+}  // namespace qm

@@ -1,0 +1,69 @@
+#include "storage/user_database.h"
+
+#include <fmt/core.h>
+
+#include "storage/text_file.h"
+
+namespace qm {
+
+std::string Crypte(std::string_view text, std::string_view key) {
+    if (key.empty()) return {};
+    // The length is counted in one byte: 256 characters count as none.
+    const size_t n = text.size() % 256;
+    std::string out(n, '\0');
+    size_t j = 0;
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = static_cast<char>(static_cast<unsigned char>(text[i]) + static_cast<unsigned char>(key[j]));
+        j = (j + 1 == key.size()) ? 0 : j + 1;
+    }
+    return out;
+}
+
+std::string GiveSerial(int32_t base, std::string_view text) {
+    if (base == 0 || text.empty()) return "Error";
+    // 32-bit arithmetic that wraps on overflow; unsigned, so that the wrap is
+    // defined, and converted back to signed (modular since C++20).
+    const auto b = static_cast<uint32_t>(base);
+    const auto l = static_cast<uint32_t>(text.size());
+    const auto f = static_cast<uint32_t>(static_cast<unsigned char>(text.front()));
+    const auto a = static_cast<int32_t>(b * l + f * 666u);
+    const auto s = static_cast<int32_t>(f * b * 123u);
+    const auto t = static_cast<int32_t>(b + l * f * 6613u);
+    return fmt::format("{}-{}-{}", a, s, t);
+}
+
+std::string EncodePassword(std::string_view nick, std::string_view password) {
+    return GiveSerial(69, Crypte(password, nick));
+}
+
+void UserDatabase::Load(const std::filesystem::path& file) { UserBase = ReadLines(file); }
+
+void UserDatabase::Save(const std::filesystem::path& file) const { WriteLines(file, UserBase); }
+
+int UserDatabase::FindUserRecord(std::string_view nick) const {
+    for (size_t i = 0; i < UserBase.size(); i += kRecordLines)
+        if (UserBase[i] == nick) return static_cast<int>(i);
+    return -1;
+}
+
+std::string UserDatabase::RecordLine(int index, Field field) const {
+    const auto line = static_cast<size_t>(index) + field;
+    return index >= 0 && line < UserBase.size() ? UserBase[line] : std::string();
+}
+
+void UserDatabase::SetRecordLine(int index, Field field, std::string value) {
+    if (index < 0) return;
+    const auto line = static_cast<size_t>(index) + field;
+    if (line >= UserBase.size()) UserBase.resize(line + 1);
+    UserBase[line] = std::move(value);
+    Changed();
+}
+
+void UserDatabase::AppendRecord(std::string_view nick, std::string storedPassword) {
+    UserBase.emplace_back(nick);
+    UserBase.push_back(std::move(storedPassword));
+    UserBase.insert(UserBase.end(), {"Y", "N", "N", "N"});
+    Changed();
+}
+
+}  // namespace qm

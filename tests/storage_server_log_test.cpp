@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "storage/clock.h"
+#include "storage/server_log.h"
+#include "storage/text_file.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A moment given in local time, whatever the machine's time zone.
+TimePoint Local(int year, int month, int day, int hour, int minute, int second = 0) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;
+    return std::chrono::system_clock::from_time_t(std::mktime(&tm));
+}
+
+TEST(StorageClock, ToLocalBreaksDownInTheLocalZone) {
+    const auto t = ToLocal(Local(2002, 7, 4, 13, 5, 9));
+    EXPECT_EQ(t.year, 2002);
+    EXPECT_EQ(t.month, 7);
+    EXPECT_EQ(t.day, 4);
+    EXPECT_EQ(t.hour, 13);
+    EXPECT_EQ(t.minute, 5);
+    EXPECT_EQ(t.second, 9);
+}
+
+TEST(StorageClock, FormatsTimesAndFileNames) {
+    struct Case {
+        TimePoint when;
+        const char* hourMinute;
+        const char* fileName;
+    };
+    const Case cases[] = {
+        {Local(2002, 7, 4, 13, 5), "13:05", "7-4-2002.log"},
+        {Local(2023, 12, 31, 0, 0), "00:00", "12-31-2023.log"},
+        {Local(1999, 1, 9, 9, 59, 59), "09:59", "1-9-1999.log"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FormatHourMinute(c.when), c.hourMinute);
+        EXPECT_EQ(LogFileName(c.when), c.fileName);
+    }
+}
+
+TEST(StorageClock, DurationHoursRestartAfterADay) {
+    const std::pair<std::chrono::seconds, const char*> cases[] = {
+        {0s, "00:00:00"},  {59s, "00:00:59"},       {1h + 1min + 1s, "01:01:01"}, {23h + 59min + 59s, "23:59:59"},
+        {24h, "00:00:00"}, {25h, "01:00:00"},       {-5s, "00:00:00"},
+    };
+    for (const auto& [duration, text] : cases) EXPECT_EQ(FormatDuration(duration), text) << duration.count();
+}
+
+class StorageServerLog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::path(::testing::TempDir()) /
+               ("qm_log_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path dir_;
+    ManualClock clock_{Local(2002, 7, 4, 23, 58)};
+};
+
+TEST_F(StorageServerLog, LinesAreStampedWithTheTimeOfWriting) {
+    ServerLog log(clock_);
+    std::vector<std::string> told;
+    log.onLine = [&](const std::string& line) { told.push_back(line); };
+    log.Add("Loaded preferences.");
+    clock_.Advance(3min);
+    log.Add("Databases ready.");
+    const std::vector<std::string> expected = {"Loaded Quillmoot.", "[23:58] Loaded preferences.",
+                                               "[00:01] Databases ready."};
+    EXPECT_EQ(log.Lines(), expected);
+    EXPECT_EQ(told, std::vector<std::string>(expected.begin() + 1, expected.end()));
+}
+
+TEST_F(StorageServerLog, SaveWritesTheWholeLogToTodaysFile) {
+    ServerLog log(clock_);
+    log.Add("before midnight");
+    log.Save(dir_);
+    EXPECT_EQ(ReadFileBytes(dir_ / "7-4-2002.log"), "Loaded Quillmoot.\r\n[23:58] before midnight\r\n");
+
+    clock_.Advance(5min);
+    log.Add("after midnight");
+    log.Save(dir_);
+    EXPECT_EQ(ReadFileBytes(dir_ / "7-5-2002.log"),
+              "Loaded Quillmoot.\r\n[23:58] before midnight\r\n[00:03] after midnight\r\n");
+    // The earlier day's file keeps what its last save wrote.
+    EXPECT_EQ(ReadLines(dir_ / "7-4-2002.log").size(), 2u);
+}
+
+TEST_F(StorageServerLog, FailedSaveKeepsTheLog) {
+    ServerLog log(clock_);
+    log.Add("kept");
+    const auto missing = dir_ / "missing";
+    try {
+        log.Save(missing);
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + (missing / "7-4-2002.log").string());
+    }
+    EXPECT_EQ(log.Lines().size(), 2u);
+}
+
+}  // namespace
+}  // namespace qm

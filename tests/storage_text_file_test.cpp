@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "storage/text_file.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StorageTextFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::path(::testing::TempDir()) /
+               ("qm_text_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::set<std::string> Entries() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_)) names.insert(entry.path().filename().string());
+        return names;
+    }
+
+    fs::path dir_;
+};
+
+struct SplitCase {
+    std::string text;
+    std::vector<std::string> lines;
+};
+
+TEST_F(StorageTextFile, SplitLinesAcceptsEveryLineEnd) {
+    const std::vector<SplitCase> cases = {
+        {"", {}},
+        {"a", {"a"}},
+        {"a\r\n", {"a"}},
+        {"a\n", {"a"}},
+        {"a\r", {"a"}},
+        {"a\r\nb", {"a", "b"}},
+        {"a\rb\nc\r\nd", {"a", "b", "c", "d"}},
+        {"a\n\nb", {"a", "", "b"}},
+        {"a\r\rb", {"a", "", "b"}},
+        {"\r\n", {""}},
+        {"\n\r", {"", ""}},
+        {"a\r\n\r\n", {"a", ""}},
+        {std::string("x\0y\xff", 4), {std::string("x\0y\xff", 4)}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(SplitLines(c.text), c.lines) << "text: " << ::testing::PrintToString(c.text);
+}
+
+TEST_F(StorageTextFile, JoinLinesEndsEveryLineWithCrLf) {
+    EXPECT_EQ(JoinLines({}), "");
+    EXPECT_EQ(JoinLines({""}), "\r\n");
+    EXPECT_EQ(JoinLines({"a", "", "b"}), "a\r\n\r\nb\r\n");
+}
+
+TEST_F(StorageTextFile, WrittenLinesReadBackTheSame) {
+    const std::vector<std::string> lines = {"first", "", "  blanks  ", "\xe9t\xe9", "last"};
+    const auto file = dir_ / "lines.txt";
+    WriteLines(file, lines);
+    EXPECT_EQ(ReadFileBytes(file), JoinLines(lines));
+    EXPECT_EQ(ReadLines(file), lines);
+}
+
+TEST_F(StorageTextFile, ReadTextNormalisesLineEnds) {
+    const auto file = dir_ / "text.txt";
+    WriteFileAtomic(file, "one\ntwo\rthree");
+    EXPECT_EQ(ReadText(file), "one\r\ntwo\r\nthree\r\n");
+    WriteFileAtomic(file, "");
+    EXPECT_EQ(ReadText(file), "");
+}
+
+TEST_F(StorageTextFile, MissingFileCannotBeOpened) {
+    const auto file = dir_ / "missing.txt";
+    for (const auto& read : {+[](const fs::path& f) { ReadFileBytes(f); }, +[](const fs::path& f) { ReadLines(f); },
+                             +[](const fs::path& f) { ReadText(f); }}) {
+        try {
+            read(file);
+            ADD_FAILURE() << "no error for a missing file";
+        } catch (const FileError& e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot open file " + file.string());
+        }
+    }
+    EXPECT_THROW(ReadFileBytes(dir_), FileError);
+}
+
+TEST_F(StorageTextFile, WriteReplacesTheFileAndKeepsItsPermissions) {
+    const auto file = dir_ / "data.txt";
+    WriteFileAtomic(file, "old");
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    WriteFileAtomic(file, "new content");
+    EXPECT_EQ(ReadFileBytes(file), "new content");
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(Entries(), std::set<std::string>{"data.txt"});
+}
+
+TEST_F(StorageTextFile, WriteIntoMissingDirectoryFails) {
+    const auto file = dir_ / "no" / "such" / "file.txt";
+    try {
+        WriteFileAtomic(file, "x");
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + file.string());
+    }
+}
+
+// The temporary file is complete when the rename fails, so this is the last
+// step that can go wrong: nothing of the write may remain.
+TEST_F(StorageTextFile, FailedRenameLeavesTargetAndNoTemporaryFile) {
+    const auto target = dir_ / "taken";
+    fs::create_directory(target);
+    WriteFileAtomic(target / "inside", "kept");
+    try {
+        WriteFileAtomic(target, "new bytes");
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + target.string());
+    }
+    EXPECT_EQ(ReadFileBytes(target / "inside"), "kept");
+    EXPECT_EQ(Entries(), std::set<std::string>{"taken"});
+}
+
+// A full disk, made real with a file size limit in a child process.
+TEST_F(StorageTextFile, FullDiskLeavesOldFileAndNoTemporaryFile) {
+    const auto file = dir_ / "user.dat";
+    WriteFileAtomic(file, "old content\r\n");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            WriteFileAtomic(file, std::string(64 * 1024, 'x'));
+        } catch (const FileError&) {
+            ::_exit(0);
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the oversized write did not report a failure";
+    EXPECT_EQ(ReadFileBytes(file), "old content\r\n");
+    EXPECT_EQ(Entries(), std::set<std::string>{"user.dat"});
+}
+
+// A writer killed at arbitrary moments must always leave one whole version.
+TEST_F(StorageTextFile, KilledWriterLeavesOldOrNewFile) {
+    const auto file = dir_ / "mail.dat";
+    const std::string first(1 << 20, 'a');
+    std::string second(700 * 1024, 'b');
+    second.back() = '\n';
+    WriteFileAtomic(file, first);
+
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> delayMicros(0, 20000);
+    for (int round = 0; round < 30; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            try {
+                for (unsigned i = 0;; ++i) WriteFileAtomic(file, i % 2 ? first : second);
+            } catch (...) {
+                ::_exit(1);
+            }
+        }
+        ::usleep(static_cast<useconds_t>(delayMicros(random)));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        const std::string bytes = ReadFileBytes(file);
+        ASSERT_TRUE(bytes == first || bytes == second) << "round " << round << ": " << bytes.size() << " bytes";
+    }
+}
+
+}  // namespace
+}  // namespace qm
