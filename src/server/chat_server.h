@@ -56,6 +56,8 @@ public:
     void Log(std::string_view text) { log_.Add(text); }
 
     unsigned short ListeningPort() const { return server_.LocalPort(); }
+    // The state the commands work on; touch it only on the loop thread.
+    ChatState& state() { return state_; }
     const Settings& settings() const { return settings_; }
     const ServerLog& log() const { return log_; }
     int PeakUsers() const { return peakUsers_; }

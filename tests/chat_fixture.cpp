@@ -1,0 +1,231 @@
+#include "chat_fixture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <asio/post.hpp>
+#include <future>
+
+#include "storage/text_file.h"
+
+namespace qm::test {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+void RecordingObserver::LogLineAdded(const std::string& line) {
+    std::lock_guard lock(mutex_);
+    log_.push_back(line);
+}
+
+void RecordingObserver::OperatorError(const std::string& message) {
+    std::lock_guard lock(mutex_);
+    errors_.push_back(message);
+}
+
+void RecordingObserver::Clear() {
+    std::lock_guard lock(mutex_);
+    log_.clear();
+    errors_.clear();
+}
+
+std::vector<std::string> RecordingObserver::LogLines() const {
+    std::lock_guard lock(mutex_);
+    return log_;
+}
+
+std::vector<std::string> RecordingObserver::Errors() const {
+    std::lock_guard lock(mutex_);
+    return errors_;
+}
+
+bool RecordingObserver::WaitForLog(const std::string& text, std::chrono::milliseconds limit) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    do {
+        for (const auto& line : LogLines())
+            if (line.find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(5ms);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
+DataFiles DefaultDataFiles() {
+    return {
+        {"qmserv.dat", "0\r\n0\r\nWelcome!\r\nBusy now.\r\n5\r\n"},
+        {"messages.dat",
+         "***\r\njoined\r\nleft\r\nquit\r\ndisconnected\r\nkilled by\r\nchannel\r\nopped by\r\n"
+         "deopped by\r\nkicked by\r\nServOP\r\nChanOP\r\nYou are banned.\r\n"},
+        {"help.txt", "Help text.\r\n"},
+        {"helpchannel.txt", "Channel help.\r\n"},
+        {"helpregister.txt", "Registration help.\r\n"},
+        {"announce.txt", "Hello there.\r\n"},
+        {"bans.txt", ""},
+        {"user.dat", ""},
+        {"mail.dat", ""},
+    };
+}
+
+bool ChatServerFixture::StartServer(const DataFiles& overrides, const std::string& preferences) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dataDir_ = fs::path(::testing::TempDir()) /
+               ("qm_chat_" + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" + info->name());
+    fs::remove_all(dataDir_);
+    fs::create_directories(dataDir_);
+    DataFiles files = DefaultDataFiles();
+    for (const auto& [name, text] : overrides) files[name] = text;
+    for (const auto& [name, text] : files)
+        if (text != "<missing>") WriteFileAtomic(dataDir_ / name, text);
+    WriteFileAtomic(dataDir_ / "preferences", preferences);
+
+    ChatServerOptions options;
+    options.dataDir = dataDir_;
+    options.preferencesFile = dataDir_ / "preferences";
+    options.listenAddress = "127.0.0.1";
+    options.writeBehindDelay = 50ms;
+    options.clock = &clock_;
+    server_ = std::make_unique<ChatServer>(io_, observer_, options);
+    const bool ok = server_->StartUp();
+    port_ = server_->ListeningPort();
+    thread_ = std::thread([this] {
+        auto guard = asio::make_work_guard(io_);
+        io_.run();
+    });
+    started_ = true;
+    return ok;
+}
+
+void ChatServerFixture::StopServer() {
+    if (!started_) return;
+    OnServer([](ChatServer& server) { server.Close(); });
+    io_.stop();
+    thread_.join();
+    server_.reset();
+    started_ = false;
+}
+
+void ChatServerFixture::TearDown() {
+    StopServer();
+    if (!HasFailure()) fs::remove_all(dataDir_);
+}
+
+void ChatServerFixture::OnServer(const std::function<void(ChatServer&)>& f) {
+    std::promise<void> done;
+    asio::post(io_, [&] {
+        f(*server_);
+        done.set_value();
+    });
+    done.get_future().wait();
+}
+
+TTcpSrvClient* ChatServerFixture::FindClient(ChatServer& server, const std::string& nick) {
+    TTcpSrvClient* found = nullptr;
+    server.state().server.ForEachClientDown([&](TTcpSrvClient& c) {
+        if (c.Nick == nick) found = &c;
+    });
+    return found;
+}
+
+TestClient::TestClient(unsigned short port, const std::string& localAddress, int receiveBuffer) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, localAddress.c_str(), &local.sin_addr);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(port);
+    ::inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0)
+        ADD_FAILURE() << "cannot connect to port " << port;
+}
+
+TestClient::~TestClient() { CloseSocket(); }
+
+void TestClient::CloseSocket() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+void TestClient::Send(const std::string& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) {
+            ADD_FAILURE() << "send failed";
+            return;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+bool TestClient::Fill(std::size_t bytes, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (buffer_.size() < bytes) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+        char chunk[4096];
+        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+        if (n <= 0) return false;
+        buffer_.append(chunk, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+std::string TestClient::Read(const std::string& expected) {
+    Fill(expected.size(), 5s);
+    const std::size_t n = std::min(expected.size(), buffer_.size());
+    std::string got = buffer_.substr(0, n);
+    buffer_.erase(0, n);
+    return got;
+}
+
+std::string TestClient::ReadUntil(const std::string& marker) {
+    std::size_t at;
+    while ((at = buffer_.find(marker)) == std::string::npos) {
+        if (!Fill(buffer_.size() + 1, 5s)) {
+            ADD_FAILURE() << "never received: " << marker << "\nreceived: " << buffer_;
+            return std::exchange(buffer_, {});
+        }
+    }
+    std::string got = buffer_.substr(0, at + marker.size());
+    buffer_.erase(0, at + marker.size());
+    return got;
+}
+
+std::string TestClient::ReadToClose() {
+    while (Fill(buffer_.size() + 1, 5s)) {
+    }
+    return std::exchange(buffer_, {});
+}
+
+std::string TestClient::ExpectBanner(const std::string& announcement) {
+    const std::string expected = kGreeting + "Announcements:\r\n" + announcement + "Nickname: \r\n";
+    std::string got = Read(expected);
+    EXPECT_EQ(got, expected);
+    return got;
+}
+
+void TestClient::Login(const std::string& nick) {
+    ExpectBanner("Hello there.\r\n");
+    Send(nick + "\r\n");
+    const std::string expected = nick + "\r\nWelcome!\r\n*** " + nick + " joined\r\n";
+    EXPECT_EQ(Read(expected), expected);
+}
+
+std::string TestClient::Collect() {
+    Send("/sync\r\n");
+    std::string got = ReadUntil("*** No such command.\r\n");
+    got.resize(got.size() - std::string("*** No such command.\r\n").size());
+    const std::string echo = "/sync\r\n";
+    if (got.size() >= echo.size() && got.compare(got.size() - echo.size(), echo.size(), echo) == 0)
+        got.resize(got.size() - echo.size());
+    return got;
+}
+
+}  // namespace qm::test

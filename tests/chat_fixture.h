@@ -1,0 +1,118 @@
+#pragma once
+// A real chat server on a loopback port, run on its own thread, and
+// blocking TCP clients that talk to it byte for byte.
+#include <gtest/gtest.h>
+
+#include <asio/io_context.hpp>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/chat_server.h"
+
+namespace qm::test {
+
+// The telnet negotiation every connection starts with.
+inline const std::string kGreeting = "\xff\xfb\x01\xff\xfb\x03";
+inline const std::string kWontEcho = "\xff\xfc\x01";
+inline const std::string kWillEcho = "\xff\xfb\x01";
+
+// A clock shared by the test thread and the server thread.
+class TestClock final : public Clock {
+public:
+    TimePoint Now() const override { return TimePoint(std::chrono::seconds(seconds_.load())); }
+    void Advance(std::chrono::seconds d) { seconds_ += d.count(); }
+
+private:
+    std::atomic<long long> seconds_{1700000000};
+};
+
+class RecordingObserver final : public OperatorObserver {
+public:
+    void LogLineAdded(const std::string& line) override;
+    void OnlineUsersChanged() override {}
+    void ListeningChanged(bool) override {}
+    void OperatorError(const std::string& message) override;
+
+    void Clear();
+    std::vector<std::string> LogLines() const;
+    std::vector<std::string> Errors() const;
+    // Waits until a log line contains `text`.
+    bool WaitForLog(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> log_, errors_;
+};
+
+// The files of a data directory; the fixture starts from a fixed set.
+using DataFiles = std::map<std::string, std::string>;
+
+// Message texts the tests recognise: Prefix "***", Join "joined", ...
+DataFiles DefaultDataFiles();
+
+class ChatServerFixture : public ::testing::Test {
+protected:
+    void TearDown() override;
+
+    // Writes the files (over the defaults) and starts the server. Returns
+    // whether start-up succeeded.
+    bool StartServer(const DataFiles& overrides = {}, const std::string& preferences = "");
+    void StopServer();
+
+    // Runs `f` on the server's thread and waits for it.
+    void OnServer(const std::function<void(ChatServer&)>& f);
+    // The record of the connected user `nick`, to be used inside OnServer only.
+    static TTcpSrvClient* FindClient(ChatServer& server, const std::string& nick);
+
+    std::filesystem::path dataDir_;
+    TestClock clock_;
+    RecordingObserver observer_;
+    asio::io_context io_;
+    std::unique_ptr<ChatServer> server_;
+    std::thread thread_;
+    unsigned short port_ = 0;
+    bool started_ = false;
+};
+
+class TestClient {
+public:
+    // Connects to 127.0.0.1:port from `localAddress` (any loopback address).
+    TestClient(unsigned short port, const std::string& localAddress = "127.0.0.1", int receiveBuffer = 0);
+    ~TestClient();
+    TestClient(const TestClient&) = delete;
+    TestClient& operator=(const TestClient&) = delete;
+
+    void Send(const std::string& bytes);
+    // Reads exactly as many bytes as `expected` has (or until a timeout)
+    // and returns them, for EXPECT_EQ against `expected`.
+    std::string Read(const std::string& expected);
+    // Reads until `marker` has arrived; returns everything up to and including it.
+    std::string ReadUntil(const std::string& marker);
+    // Reads until the server closes; returns what came before.
+    std::string ReadToClose();
+    void CloseSocket();
+
+    // The greeting, the announcements and "Nickname: \r\n".
+    std::string ExpectBanner(const std::string& announcement);
+    // Chooses a free nickname: echo, welcome and the join notice.
+    void Login(const std::string& nick);
+    // Sends a line that the server answers with " No such command." and
+    // returns everything that arrived before that answer (without the echo
+    // of the line): what the server had sent to this client until then.
+    std::string Collect();
+
+private:
+    bool Fill(std::size_t bytes, std::chrono::milliseconds limit);
+    int fd_ = -1;
+    std::string buffer_;
+};
+
+}  // namespace qm::test

@@ -1,0 +1,339 @@
+// The server's lifecycle and connection handling, over real sockets.
+#include <sys/socket.h>
+
+#include "chat_fixture.h"
+#include "storage/text_file.h"
+#include "storage/user_database.h"
+
+namespace qm::test {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+bool LogHas(const RecordingObserver& observer, const std::string& text) {
+    for (const auto& line : observer.LogLines())
+        if (line.find(text) != std::string::npos) return true;
+    return false;
+}
+
+using ServerLifecycle = ChatServerFixture;
+
+TEST_F(ServerLifecycle, StartUpLogsItsStepsInOrder) {
+    ASSERT_TRUE(StartServer());
+    const auto log = observer_.LogLines();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[0].substr(8), "Loaded preferences.");
+    EXPECT_NE(log[1].find("] Server started on: "), std::string::npos);
+    EXPECT_NE(log[1].find("  Waiting for connections..."), std::string::npos);
+    EXPECT_EQ(log[2].substr(8), "Databases ready.");
+    EXPECT_EQ(log[0].substr(0, 1), "[");
+    EXPECT_EQ(log[0].substr(3, 1), ":");
+}
+
+struct StartUpFailure {
+    std::string file, content, error;
+    bool listening;
+};
+
+TEST_F(ServerLifecycle, StartUpStopsAtTheFailingStep) {
+    const std::vector<StartUpFailure> cases = {
+        {"messages.dat", "<missing>", "Cannot open file ", false},
+        {"qmserv.dat", "0\r\n0\r\nWelcome!\r\n", "'' is not a valid integer value", true},
+        {"qmserv.dat", "port\r\n", "'port' is not a valid integer value", false},
+        {"user.dat", "<missing>", "Cannot open file ", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file + " " + c.error);
+        EXPECT_FALSE(StartServer({{c.file, c.content}}));
+        const auto errors = observer_.Errors();
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_NE(errors[0].find(c.error), std::string::npos) << errors[0];
+        EXPECT_EQ(port_ != 0, c.listening);
+        EXPECT_FALSE(LogHas(observer_, "Databases ready."));
+        StopServer();
+        observer_.Clear();
+        io_.restart();
+    }
+}
+
+TEST_F(ServerLifecycle, DatabasesThatFailedToLoadAreNeverOverwritten) {
+    EXPECT_FALSE(StartServer({{"user.dat", "<missing>"}, {"mail.dat", "Bob\r\nFrom: amy : hi\r\n"}}));
+    StopServer();
+    EXPECT_FALSE(fs::exists(dataDir_ / "user.dat"));
+    EXPECT_EQ(ReadFileBytes(dataDir_ / "mail.dat"), "Bob\r\nFrom: amy : hi\r\n");
+}
+
+TEST_F(ServerLifecycle, DeactivateKeepsUsersAndRefusesNewConnections) {
+    ASSERT_TRUE(StartServer());
+    TestClient alice(port_);
+    alice.Login("alice");
+    OnServer([](ChatServer& s) { s.Deactivate(); });
+    EXPECT_TRUE(LogHas(observer_, "Server deactivated.  No more incomming connections allowed."));
+    alice.Send("still here\r\n");
+    EXPECT_EQ(alice.Read("still here\r\n<alice> still here\r\n"), "still here\r\n<alice> still here\r\n");
+
+    // The listening port is closed: a connect is refused.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port_);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_NE(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    ::close(fd);
+
+    // Activate listens on the port setting again.
+    OnServer([](ChatServer& s) { s.Activate(); });
+    EXPECT_TRUE(LogHas(observer_, "Server activated.  Listening on port: 0"));
+}
+
+TEST_F(ServerLifecycle, CloseWritesDatabasesAndLog) {
+    ASSERT_TRUE(StartServer({{"user.dat", "Bob\r\n1-2-3\r\nY\r\nN\r\nN\r\nN\r\n"},
+                             {"mail.dat", "Bob\r\nFrom: amy : hi\r\n"}}));
+    StopServer();
+    EXPECT_EQ(ReadFileBytes(dataDir_ / "user.dat"), "Bob\r\n1-2-3\r\nY\r\nN\r\nN\r\nN\r\n");
+    const std::string mail = ReadFileBytes(dataDir_ / "mail.dat");
+    EXPECT_EQ(mail.rfind("{\\rtf", 0), 0u);
+    MailStore reread;
+    reread.Load(dataDir_ / "mail.dat");
+    EXPECT_EQ(reread.Lines(), (std::vector<std::string>{"Bob", "From: amy : hi"}));
+    EXPECT_TRUE(fs::exists(dataDir_ / LogFileName(clock_.Now())));
+}
+
+TEST_F(ServerLifecycle, ChangedDatabasesReachDiskSoonAfterTheChange) {
+    ASSERT_TRUE(StartServer());
+    OnServer([](ChatServer& s) { s.state().users.AppendRecord("Zed", "9-9-9"); });
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    std::string content;
+    while (std::chrono::steady_clock::now() < deadline) {
+        content = ReadFileBytes(dataDir_ / "user.dat");
+        if (!content.empty()) break;
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(content, "Zed\r\n9-9-9\r\nY\r\nN\r\nN\r\nN\r\n");
+}
+
+TEST_F(ServerLifecycle, AFailingSaveIsReportedAndRetried) {
+    ASSERT_TRUE(StartServer());
+    // A directory where user.dat should be makes every write of it fail.
+    fs::remove(dataDir_ / "user.dat");
+    fs::create_directories(dataDir_ / "user.dat" / "blocker");
+    OnServer([](ChatServer& s) { s.state().users.AppendRecord("Zed", "9-9-9"); });
+    ASSERT_TRUE([&] {
+        for (int i = 0; i < 500 && observer_.Errors().empty(); ++i) std::this_thread::sleep_for(10ms);
+        return !observer_.Errors().empty();
+    }());
+    EXPECT_NE(observer_.Errors()[0].find("Cannot create file"), std::string::npos);
+    // Once the obstacle is gone, the next save writes what is in memory.
+    fs::remove_all(dataDir_ / "user.dat");
+    StopServer();
+    EXPECT_EQ(ReadFileBytes(dataDir_ / "user.dat"), "Zed\r\n9-9-9\r\nY\r\nN\r\nN\r\nN\r\n");
+}
+
+using Connections = ChatServerFixture;
+
+TEST_F(Connections, NewConnectionGetsNegotiationAnnouncementsAndPrompt) {
+    ASSERT_TRUE(StartServer({{"announce.txt", "Line one\r\nLine two\r\n"}}));
+    TestClient c(port_);
+    c.ExpectBanner("Line one\r\nLine two\r\n");
+    EXPECT_TRUE(observer_.WaitForLog("Client connecting: 127.0.0.1"));
+    OnServer([](ChatServer& s) { EXPECT_EQ(s.PeakUsers(), 1); });
+}
+
+struct BanCase {
+    std::string entry, address;
+    bool banned;
+};
+
+TEST_F(Connections, BannedAddressGetsMessageThenPromptThenClose) {
+    const std::vector<BanCase> cases = {
+        {"127.0.0.2", "127.0.0.2", true},
+        {"127.0.0.2", "127.0.0.25", true},  // an entry bans what begins with it
+        {"127.0.0.2", "127.0.0.3", false},
+        {"127.0.*4", "127.0.0.4", true},   // "*" stands for exactly two characters
+        {"127.0.*4", "127.0.1.4", true},
+        {"127.0.*4", "127.0.0.5", false},
+        {"127.0.?.6", "127.0.9.6", true},  // "?" for exactly one
+        {"", "127.0.0.7", true},           // the empty entry bans everybody
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("entry '" + c.entry + "', address " + c.address);
+        ASSERT_TRUE(StartServer({{"bans.txt", c.entry + "\r\n"}}));
+        TestClient client(port_, c.address);
+        if (c.banned) {
+            EXPECT_EQ(client.ReadToClose(), kGreeting + "You are banned.\r\nNickname: \r\n");
+            EXPECT_TRUE(observer_.WaitForLog("Client connecting: " + c.address + " is banned right now."));
+            OnServer([](ChatServer& s) { EXPECT_EQ(s.PeakUsers(), 0); });
+        } else {
+            client.ExpectBanner("Hello there.\r\n");
+        }
+        StopServer();
+        observer_.Clear();
+        io_.restart();
+    }
+}
+
+TEST_F(Connections, OverTheMaximumGetsTheBusyBanner) {
+    ASSERT_TRUE(StartServer({{"qmserv.dat", "0\r\n1\r\nWelcome!\r\nBusy now.\r\n5\r\n"}}));
+    TestClient first(port_);
+    first.ExpectBanner("Hello there.\r\n");
+    TestClient second(port_);
+    // The busy text of qmserv.dat only reaches the transport when the
+    // operator saves the settings; until then the built-in text is used.
+    EXPECT_EQ(second.ReadToClose(), kGreeting +
+                                        "Announcements:\r\nHello there.\r\n"
+                                        "Sorry.  All connections full.  Please try again later\r\n");
+}
+
+TEST_F(Connections, PeakUsersCountsTheMostAtOnce) {
+    ASSERT_TRUE(StartServer());
+    {
+        TestClient a(port_), b(port_), c(port_);
+        a.ExpectBanner("Hello there.\r\n");
+        b.ExpectBanner("Hello there.\r\n");
+        c.ExpectBanner("Hello there.\r\n");
+        OnServer([](ChatServer& s) { EXPECT_EQ(s.PeakUsers(), 3); });
+    }
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(observer_.WaitForLog("Client disconnecting: Choosing nickname..."));
+    TestClient d(port_);
+    d.ExpectBanner("Hello there.\r\n");
+    OnServer([](ChatServer& s) { EXPECT_EQ(s.PeakUsers(), 3); });
+}
+
+TEST_F(Connections, LinesAreCleanedBeforeUse) {
+    ASSERT_TRUE(StartServer());
+    TestClient alice(port_), bob(port_);
+    alice.Login("alice");
+    bob.Login("bob");
+    EXPECT_EQ(alice.Read("*** bob joined\r\n"), "*** bob joined\r\n");
+
+    // An empty line is answered and goes nowhere; so is one that held only control bytes.
+    bob.Send("\r\n");
+    EXPECT_EQ(bob.Read("\r\n*** No text to send.\r\n"), "\r\n*** No text to send.\r\n");
+    bob.Send("\x01\x02\r\n");
+    EXPECT_EQ(bob.Read("\x01\x02\r\n*** No text to send.\r\n"), "\x01\x02\r\n*** No text to send.\r\n");
+
+    // Control bytes never reach other users.
+    bob.Send("he\x07llo\x1b[2J\r\n");
+    EXPECT_EQ(alice.Read("<bob> hello\r\n"), "<bob> hello\r\n");
+
+    // A long line is cut to 512 characters.
+    const std::string longLine(600, 'x');
+    bob.Send(longLine + "\r\n");
+    const std::string framed = "<bob> " + std::string(512, 'x') + "\r\n";
+    EXPECT_EQ(alice.Read(framed), framed);
+    EXPECT_EQ(alice.Collect(), "");
+}
+
+TEST_F(Connections, MainChannelChatIsLoggedButNotCommandsOrOtherChannels) {
+    ASSERT_TRUE(StartServer());
+    TestClient alice(port_);
+    alice.Login("alice");
+    alice.Send("hello\r\n");
+    alice.Send("/me waves\r\n");
+    alice.Collect();
+    OnServer([](ChatServer& s) { FindClient(s, "alice")->Channel = "Elsewhere"; });
+    alice.Send("not logged\r\n");
+    alice.Collect();
+    const auto log = observer_.LogLines();
+    int chat = 0;
+    for (const auto& line : log) {
+        if (line.find("> ") == std::string::npos || line[0] != '[') continue;
+        ++chat;
+        EXPECT_EQ(line.substr(8), "<alice> hello");
+    }
+    EXPECT_EQ(chat, 1);
+}
+
+TEST_F(Connections, DisconnectIsLoggedAndAnnouncedToTheChannel) {
+    ASSERT_TRUE(StartServer());
+    TestClient alice(port_);
+    alice.Login("alice");
+    {
+        TestClient bob(port_);
+        bob.Login("bob");
+        alice.Read("*** bob joined\r\n");
+        clock_.Advance(25h + 3s);
+    }
+    EXPECT_EQ(alice.Read("*** bob disconnected\r\n"), "*** bob disconnected\r\n");
+    EXPECT_TRUE(observer_.WaitForLog("Client disconnecting: bob    Duration: 01:00:03"));
+}
+
+TEST_F(Connections, PartialLineAtCloseIsHandledBeforeTheDisconnect) {
+    ASSERT_TRUE(StartServer());
+    {
+        TestClient c(port_);
+        c.ExpectBanner("Hello there.\r\n");
+        c.Send("bye");
+        EXPECT_EQ(c.Read("bye"), "bye");
+    }
+    EXPECT_TRUE(observer_.WaitForLog("Client disconnecting: bye"));
+    EXPECT_TRUE(LogHas(observer_, "127.0.0.1 set nickname to: bye"));
+}
+
+TEST_F(Connections, AnnouncedDepartureSilencesOnlyThatConnection) {
+    ASSERT_TRUE(StartServer());
+    TestClient alice(port_), bob(port_);
+    alice.Login("alice");
+    bob.Login("bob");
+    alice.Read("*** bob joined\r\n");
+    OnServer([](ChatServer& s) { FindClient(s, "bob")->DepartureAnnounced = true; });
+    bob.Send("ignored\r\n");
+    alice.Send("heard\r\n");
+    EXPECT_EQ(alice.Read("heard\r\n<alice> heard\r\n"), "heard\r\n<alice> heard\r\n");
+    bob.CloseSocket();
+    EXPECT_TRUE(observer_.WaitForLog("Client disconnecting: bob"));
+    EXPECT_EQ(alice.Collect(), "");
+}
+
+TEST_F(Connections, TelnetTimingMarkIsRefusedSoClientsDoNotFreeze) {
+    ASSERT_TRUE(StartServer());
+    TestClient c(port_);
+    c.ExpectBanner("Hello there.\r\n");
+    c.Send("\xff\xfd\x06");  // IAC DO TIMING-MARK
+    EXPECT_EQ(c.Read("\xff\xfc\x06"), "\xff\xfc\x06");
+}
+
+TEST_F(Connections, PeerThatStopsReadingIsDropped) {
+    ASSERT_TRUE(StartServer());
+    TestClient sleeper(port_, "127.0.0.1", 4096);
+    sleeper.Login("sleeper");
+    TestClient talker(port_);
+    talker.Login("talker");
+    const std::string line = std::string(500, 'y') + "\r\n";
+    std::string burst;
+    for (int i = 0; i < 64; ++i) burst += line;
+    bool dropped = false;
+    std::thread drain([&] { talker.ReadToClose(); });
+    for (int round = 0; round < 400 && !dropped; ++round) {
+        talker.Send(burst);
+        dropped = LogHas(observer_, "stopped reading");
+    }
+    EXPECT_TRUE(observer_.WaitForLog("Client dropped: 127.0.0.1 (sleeper) stopped reading"));
+    EXPECT_TRUE(observer_.WaitForLog("Client disconnecting: sleeper"));
+    talker.CloseSocket();
+    drain.join();
+}
+
+TEST_F(Connections, FloodProtectionIgnoresAFlooderAndSaysSoOnce) {
+    ASSERT_TRUE(StartServer({}, "FloodProt=true\n"));
+    TestClient alice(port_), bob(port_);
+    alice.Login("alice");
+    bob.Login("bob");
+    alice.Read("*** bob joined\r\n");
+    std::string lines;
+    for (int i = 0; i < 30; ++i) lines += "l" + std::to_string(i) + "\r\n";
+    bob.Send(lines);
+    // The clock stands still, so every line after bob's nickname follows its
+    // predecessor within a second: 23 get through, then bob is muted.
+    std::string expected;
+    for (int i = 0; i < 23; ++i) expected += "<bob> l" + std::to_string(i) + "\r\n";
+    EXPECT_EQ(alice.Read(expected), expected);
+    const std::string received = bob.ReadUntil("*** You are sending lines too fast.  They are ignored for a while.\r\n");
+    EXPECT_EQ(bob.ReadUntil("l29\r\n").find("too fast"), std::string::npos);
+    EXPECT_TRUE(LogHas(observer_, "bob is flooding"));
+    EXPECT_EQ(alice.Collect(), "");
+}
+
+}  // namespace
+}  // namespace qm::test
