@@ -141,6 +141,8 @@ TestClient::TestClient(unsigned short port, const std::string& localAddress, int
     ::inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0)
         ADD_FAILURE() << "cannot connect to port " << port;
+    // Agree to the server's echo and SGA, as a telnet client does.
+    Send("\xff\xfd\x01\xff\xfd\x03");
 }
 
 TestClient::~TestClient() { CloseSocket(); }
@@ -219,12 +221,12 @@ void TestClient::Login(const std::string& nick) {
 }
 
 std::string TestClient::Collect() {
-    Send("/sync\r\n");
-    std::string got = ReadUntil("*** No such command.\r\n");
-    got.resize(got.size() - std::string("*** No such command.\r\n").size());
-    const std::string echo = "/sync\r\n";
-    if (got.size() >= echo.size() && got.compare(got.size() - echo.size(), echo.size(), echo) == 0)
-        got.resize(got.size() - echo.size());
+    // An empty line: answered " No text to send." and nothing else.
+    static const std::string kAnswer = "*** No text to send.\r\n";
+    Send("\r\n");
+    std::string got = ReadUntil(kAnswer);
+    got.resize(got.size() - kAnswer.size());
+    if (got.size() >= 2 && got.compare(got.size() - 2, 2, "\r\n") == 0) got.resize(got.size() - 2);
     return got;
 }
 

@@ -104,9 +104,9 @@ public:
     std::string ExpectBanner(const std::string& announcement);
     // Chooses a free nickname: echo, welcome and the join notice.
     void Login(const std::string& nick);
-    // Sends a line that the server answers with " No such command." and
-    // returns everything that arrived before that answer (without the echo
-    // of the line): what the server had sent to this client until then.
+    // Sends an empty line, which the server answers with " No text to send.",
+    // and returns everything that arrived before that answer (without the
+    // echo of the line end): what the server had sent to this client until then.
     std::string Collect();
 
 private:
