@@ -75,12 +75,14 @@ int main(int argc, char** argv) {
     qm::ChatServerOptions options;
     options.dataDir = dataDir;
     qm::ChatServer server(io, observer, options);
+    // Signals are caught from here on, so that one arriving during start-up
+    // is handled once the loop runs instead of killing the process.
+    asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
     for (const auto& line : server.log().Lines()) observer.LogLineAdded(line);
     if (seeded) server.Log("Data directory " + fs::absolute(dataDir).string() + " was seeded with the shipped defaults.");
     if (!server.StartUp()) return 1;
 
     int status = 0;
-    asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
     std::function<void(std::error_code, int)> onSignal = [&](std::error_code ec, int number) {
         if (ec) return;
         if (number == SIGHUP) {

@@ -1,0 +1,164 @@
+// quillmootd as a process: seeding, start-up failures, signals.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "storage/text_file.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class Daemon {
+public:
+    explicit Daemon(const fs::path& dataDir) {
+        int out[2], err[2];
+        EXPECT_EQ(::pipe(out), 0);
+        EXPECT_EQ(::pipe(err), 0);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            ::dup2(err[1], 2);
+            ::close(out[0]);
+            ::close(err[0]);
+            const std::string dir = dataDir.string();
+            // Keep the preference store out of the user's home.
+            ::setenv("XDG_CONFIG_HOME", (dataDir / "config").c_str(), 1);
+            ::execl(QM_DAEMON_PATH, QM_DAEMON_PATH, "--data-dir", dir.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        ::close(err[1]);
+        out_ = out[0];
+        err_ = err[0];
+    }
+    ~Daemon() {
+        if (pid_ > 0 && !exited_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(out_);
+        ::close(err_);
+    }
+
+    // Reads standard output until a line contains `text` or the output ends.
+    bool WaitForOutput(const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (stdout_.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline || !ReadMore(out_, stdout_)) return false;
+        }
+        return true;
+    }
+    void Send(int signal) { ::kill(pid_, signal); }
+    int Signal(int number) {
+        Send(number);
+        return Wait();
+    }
+    int Wait() {
+        while (ReadMore(out_, stdout_)) {
+        }
+        while (ReadMore(err_, stderr_)) {
+        }
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        exited_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    const std::string& Stdout() const { return stdout_; }
+    const std::string& Stderr() const { return stderr_; }
+
+private:
+    static bool ReadMore(int fd, std::string& into) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 10000) <= 0) return false;
+        char chunk[4096];
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n <= 0) return false;
+        into.append(chunk, static_cast<std::size_t>(n));
+        return true;
+    }
+    pid_t pid_ = -1;
+    int out_ = -1, err_ = -1;
+    bool exited_ = false;
+    std::string stdout_, stderr_;
+};
+
+class DaemonTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::path(::testing::TempDir()) /
+               ("qm_daemon_" + std::to_string(::getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        if (!HasFailure()) fs::remove_all(dir_);
+    }
+    // The shipped defaults, listening on a free port.
+    void PrepareDataDir() {
+        for (const auto& entry : fs::directory_iterator(fs::path(QM_SOURCE_DIR) / "data"))
+            fs::copy_file(entry.path(), dir_ / entry.path().filename());
+        auto lines = ReadLines(dir_ / "qmserv.dat");
+        lines[0] = "0";
+        WriteLines(dir_ / "qmserv.dat", lines);
+    }
+    fs::path dir_;
+};
+
+TEST_F(DaemonTest, EmptyDataDirectoryIsSeededWithTheDefaults) {
+    Daemon daemon(dir_);
+    // The shipped port may be taken on this machine; seeding happens first either way.
+    EXPECT_TRUE(daemon.WaitForOutput("was seeded with the shipped defaults."));
+    EXPECT_TRUE(daemon.WaitForOutput("Loaded preferences."));
+    for (const char* name : {"qmserv.dat", "messages.dat", "help.txt", "helpchannel.txt", "helpregister.txt",
+                             "announce.txt", "bans.txt", "user.dat", "mail.dat"})
+        EXPECT_EQ(ReadFileBytes(dir_ / name), ReadFileBytes(fs::path(QM_SOURCE_DIR) / "data" / name)) << name;
+    if (daemon.Stdout().find("Databases ready.") != std::string::npos ||
+        daemon.WaitForOutput("Databases ready."))
+        EXPECT_EQ(daemon.Signal(SIGTERM), 0);
+    else
+        EXPECT_EQ(daemon.Wait(), 1);
+}
+
+TEST_F(DaemonTest, PartlyFilledDataDirectoryFailsWithTheMissingFile) {
+    PrepareDataDir();
+    fs::remove(dir_ / "messages.dat");
+    Daemon daemon(dir_);
+    EXPECT_EQ(daemon.Wait(), 1);
+    EXPECT_NE(daemon.Stderr().find("Cannot open file"), std::string::npos) << daemon.Stderr();
+    EXPECT_NE(daemon.Stderr().find("messages.dat"), std::string::npos) << daemon.Stderr();
+    EXPECT_FALSE(fs::exists(dir_ / "messages.dat"));
+}
+
+TEST_F(DaemonTest, HangUpReloadsAndTerminateSavesEverything) {
+    PrepareDataDir();
+    WriteFileAtomic(dir_ / "user.dat", "Bob\r\n1-2-3\r\nY\r\nN\r\nN\r\nN\r\n");
+    Daemon daemon(dir_);
+    ASSERT_TRUE(daemon.WaitForOutput("Databases ready."));
+    EXPECT_EQ(daemon.Stdout().rfind("Loaded Quillmoot.\n", 0), 0u);
+    fs::remove(dir_ / "user.dat");
+    fs::remove(dir_ / "mail.dat");
+    // SIGHUP: reload the settings; the daemon keeps running.
+    daemon.Send(SIGHUP);
+    EXPECT_TRUE(daemon.WaitForOutput("Reloaded preferences."));
+    EXPECT_EQ(daemon.Signal(SIGTERM), 0);
+    EXPECT_EQ(ReadFileBytes(dir_ / "user.dat"), "Bob\r\n1-2-3\r\nY\r\nN\r\nN\r\nN\r\n");
+    EXPECT_EQ(ReadFileBytes(dir_ / "mail.dat").rfind("{\\rtf", 0), 0u);
+    bool logWritten = false;
+    for (const auto& entry : fs::directory_iterator(dir_))
+        if (entry.path().extension() == ".log") logWritten = true;
+    EXPECT_TRUE(logWritten);
+}
+
+}  // namespace
+}  // namespace qm
