@@ -106,13 +106,21 @@ void TWSocketServer::QueueFlush(std::shared_ptr<TWSocketClient> client) {
     flushQueue_.push_back(std::move(client));
     if (flushPosted_) return;
     flushPosted_ = true;
-    // All output of one turn of the loop goes out in one write per connection.
-    asio::post(io_, [this] {
-        flushPosted_ = false;
-        auto queue = std::move(flushQueue_);
-        flushQueue_.clear();
-        for (auto& c : queue) c->Flush();
-    });
+    // The flush goes to the back of the queue twice: the first time lets the
+    // reactor collect the sockets that became ready meanwhile, the second
+    // lets their handlers run, so that their output joins this batch and
+    // every connection gets one write for all of it.
+    asio::post(io_, [this] { asio::post(io_, [this] { FlushAll(); }); });
+}
+
+void TWSocketServer::FlushAll() {
+    flushPosted_ = false;
+    auto queue = std::move(flushQueue_);
+    flushQueue_.clear();
+    // Walks over the users run from the newest connection to the oldest, so
+    // the queue holds them newest first; writing oldest first keeps the
+    // connections that waited longest from waiting longer.
+    for (auto it = queue.rbegin(); it != queue.rend(); ++it) (*it)->Flush();
 }
 
 void TWSocketServer::HandleClosed(std::shared_ptr<TTcpSrvClient> client, std::string partial) {

@@ -72,6 +72,7 @@ private:
     void HandleAccepted(asio::ip::tcp::socket socket);
     void DeliverLine(TTcpSrvClient& client, std::string line, bool terminated);
     void QueueFlush(std::shared_ptr<TWSocketClient> client);
+    void FlushAll();
     void HandleClosed(std::shared_ptr<TTcpSrvClient> client, std::string partial);
     void HandleOverflow(TTcpSrvClient& client);
     std::pair<char*, std::size_t> ReadBuffer() { return {readBuffer_.data(), readBuffer_.size()}; }
