@@ -1,0 +1,128 @@
+#pragma once
+// A swarm of chat clients on one epoll loop: each logs in, joins the channel
+// and then sends and receives time-stamped chat lines.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm::bench {
+
+enum class Protocol { kQuillmoot, kIrc };
+
+// Anything that makes a measurement meaningless: a refused or dropped
+// connection, a rejected login, the deadline passing.
+class LoadError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct SwarmConfig {
+    Protocol protocol = Protocol::kQuillmoot;
+    std::uint16_t port = 0;
+    std::string nick_prefix = "nick";
+    // Text that follows "<nick> " in the notice that completes a login.
+    std::string join_marker = "has joined";
+    std::string channel = "#bench";
+    // IRC clients join the channel after registering; without it they only register.
+    bool irc_join = true;
+    std::size_t payload_bytes = 64;
+    std::uint64_t deadline_ns = 0;  // NowNs() value after which Poll throws
+};
+
+class Swarm {
+public:
+    Swarm(SwarmConfig config, int clients);
+    ~Swarm();
+    Swarm(const Swarm&) = delete;
+    Swarm& operator=(const Swarm&) = delete;
+
+    int size() const { return static_cast<int>(conns_.size()); }
+    // Starts connecting client `id`; it logs in by itself as data arrives.
+    void Open(int id);
+    // Waits up to `max_wait_ns` for socket events and handles them all.
+    void Poll(std::uint64_t max_wait_ns);
+
+    int opened() const { return opened_; }
+    // Connections a server reset or refused before the login was complete,
+    // and which were opened again (a listen queue that overflows does that).
+    int retries() const { return retries_; }
+    // Opens again every connection that has heard nothing from the server
+    // for `silence_ns` since it was opened: a handshake whose last packet the
+    // server dropped when its listen queue was full never comes alive.
+    void RetrySilent(std::uint64_t silence_ns);
+    int ready() const { return ready_; }
+    bool IsReady(int id) const;
+    // Login time of a ready client: from Open to the login being complete.
+    std::uint64_t LoginNs(int id) const;
+    // Called once for each client whose login completes.
+    std::function<void(int id)> on_ready;
+
+    // Sends one chat line stamped with the current time. Unless `force`, a
+    // client whose earlier output is still unsent sends nothing (and false
+    // is returned), so that a fast sender cannot queue without bound.
+    bool SendChat(int id, bool force);
+    // Receivers of one chat line: IRC servers do not echo it to the sender.
+    int ReceiversPerLine() const;
+
+    // From here on every chat line received counts as a delivery.
+    void StartMeasuring();
+    std::uint64_t deliveries() const { return deliveries_; }
+    std::uint64_t last_delivery_ns() const { return last_delivery_ns_; }
+    std::uint64_t last_receive_ns() const { return last_receive_ns_; }
+    std::vector<std::uint64_t>& latencies_ns() { return latencies_ns_; }
+
+private:
+    enum class State { kConnecting, kGreeting, kRegistering, kJoining, kReady };
+    struct Conn {
+        int fd = -1;
+        State state = State::kConnecting;
+        std::string nick;
+        std::string partial;  // received bytes after the last line end
+        std::string out;      // bytes not yet accepted by the socket
+        std::size_t out_sent = 0;
+        int telnet_skip = 0;  // bytes of a telnet command still to drop
+        std::uint64_t opened_ns = 0;
+        std::uint64_t ready_ns = 0;
+        std::string last_line;  // for error messages
+        int retries = 0;
+        std::uint64_t attempt_ns = 0;  // when this connection was opened
+        bool heard = false;            // anything received on it yet
+    };
+
+    void OnWritable(Conn& c);
+    // Opens the connection of a client again after a reset during its login;
+    // fails after a few attempts.
+    void Retry(Conn& c, std::string_view what);
+    void OnReadable(Conn& c);
+    std::size_t StripTelnet(Conn& c, char* data, std::size_t size);
+    void HandleLine(Conn& c, std::string_view line, std::uint64_t now);
+    void HandleQuillmootLine(Conn& c, std::string_view line, std::uint64_t now);
+    void HandleIrcLine(Conn& c, std::string_view line, std::uint64_t now);
+    void CheckPrompt(Conn& c);
+    void CountPayload(std::string_view payload, std::uint64_t now);
+    void MarkReady(Conn& c);
+    void Send(Conn& c, std::string_view bytes);
+    void Flush(Conn& c);
+    [[noreturn]] void Fail(const Conn& c, std::string_view what) const;
+    int IdOf(const Conn& c) const { return static_cast<int>(&c - conns_.data()); }
+
+    SwarmConfig config_;
+    int epoll_fd_ = -1;
+    std::vector<Conn> conns_;
+    std::vector<char> buffer_;
+    std::string line_;  // scratch for outgoing chat lines
+    int opened_ = 0;
+    int ready_ = 0;
+    int retries_ = 0;
+    bool measuring_ = false;
+    std::uint64_t deliveries_ = 0;
+    std::uint64_t last_delivery_ns_ = 0;
+    std::uint64_t last_receive_ns_ = 0;
+    std::vector<std::uint64_t> latencies_ns_;
+};
+
+}  // namespace qm::bench

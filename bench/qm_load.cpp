@@ -1,0 +1,386 @@
+// qm_load: a load generator for chat servers on 127.0.0.1, speaking the
+// Quillmoot line protocol or IRC. One scenario per run; the result is one
+// line of key=value pairs on stdout, errors go to stderr with exit status 1.
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "load_proc.h"
+#include "load_swarm.h"
+
+namespace qm::bench {
+namespace {
+
+constexpr std::uint64_t kMs = 1'000'000;
+constexpr std::uint64_t kSecond = 1'000'000'000;
+
+struct Options {
+    std::string scenario;
+    Protocol protocol = Protocol::kQuillmoot;
+    int clients = 500;
+    int lines = 20;
+    double rate = 2000;
+    double duration = 5;
+    int inflight = 100;
+    pid_t server_pid = 0;
+    double timeout = 120;
+    double settle = 1;
+    bool verbose = false;
+    SwarmConfig swarm;
+};
+
+// The result line: key=value pairs in the order added.
+class Report {
+public:
+    void Add(const std::string& key, const std::string& value) { fields_.emplace_back(key, value); }
+    void Add(const std::string& key, double value, int decimals) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.*f", decimals, value);
+        Add(key, std::string(text));
+    }
+    void Add(const std::string& key, std::int64_t value) { Add(key, std::to_string(value)); }
+    void Print() const {
+        std::string line;
+        for (const auto& [key, value] : fields_) line += (line.empty() ? "" : " ") + key + "=" + value;
+        std::printf("%s\n", line.c_str());
+        std::fflush(stdout);
+    }
+
+private:
+    std::vector<std::pair<std::string, std::string>> fields_;
+};
+
+// Nearest-rank percentile of the values, in milliseconds; reorders them.
+double PercentileMs(std::vector<std::uint64_t>& values, double fraction) {
+    if (values.empty()) return 0;
+    auto rank = static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(values.size())));
+    auto nth = values.begin() + static_cast<std::ptrdiff_t>(std::clamp<std::size_t>(rank, 1, values.size()) - 1);
+    std::nth_element(values.begin(), nth, values.end());
+    return static_cast<double>(*nth) / kMs;
+}
+
+void AddLatencies(Report& report, std::vector<std::uint64_t>& latencies) {
+    report.Add("p50_ms", PercentileMs(latencies, 0.50), 3);
+    report.Add("p99_ms", PercentileMs(latencies, 0.99), 3);
+    report.Add("max_ms", PercentileMs(latencies, 1.0), 3);
+}
+
+double Seconds(std::uint64_t ns) { return static_cast<double>(ns) / kSecond; }
+
+class Scenario {
+public:
+    explicit Scenario(const Options& options) : options_(options) {}
+
+    // Logs every client in, keeping at most `inflight` logins under way
+    // (all at once when it is 0).
+    void LoginAll(Swarm& swarm, int inflight) {
+        int next = 0;
+        auto open_more = [&] {
+            while (next < swarm.size() && (inflight <= 0 || next - swarm.ready() < inflight))
+                swarm.Open(next++);
+        };
+        swarm.on_ready = [&](int) { open_more(); };
+        phase_ = Phase::kLogin;
+        open_more();
+        std::uint64_t next_check = NowNs() + kSecond;
+        while (swarm.ready() < swarm.size()) {
+            swarm.Poll(50 * kMs);
+            if (NowNs() >= next_check) {
+                swarm.RetrySilent(10 * kSecond);
+                next_check = NowNs() + kSecond;
+            }
+        }
+        swarm.on_ready = nullptr;
+        Note("logged in");
+    }
+
+    // Lets the notices of the logins drain: returns once nothing has arrived
+    // for a while and the server has used no CPU time over that while.
+    void Settle(Swarm* swarm) {
+        phase_ = Phase::kSettle;
+        std::optional<double> cpu = Cpu();
+        for (;;) {
+            const std::uint64_t start = NowNs();
+            while (NowNs() - start < 250 * kMs) {
+                if (swarm) swarm->Poll(10 * kMs);
+                else Poll(10 * kMs);
+            }
+            const std::optional<double> now = Cpu();
+            const bool cpu_quiet = !cpu || !now || *now == *cpu;
+            const bool rx_quiet = !swarm || NowNs() - swarm->last_receive_ns() >= 250 * kMs;
+            if (cpu_quiet && rx_quiet) {
+                Note("server quiet");
+                return;
+            }
+            cpu = now;
+        }
+    }
+
+    // With --verbose: when each phase ended, on stderr.
+    void Note(const char* what) const {
+        if (options_.verbose)
+            std::fprintf(stderr, "qm_load: %.3f s: %s\n", Seconds(NowNs() - started_), what);
+    }
+
+    std::optional<double> Cpu() const {
+        if (options_.server_pid == 0) return std::nullopt;
+        auto cpu = CpuSeconds(options_.server_pid);
+        if (!cpu) throw LoadError("server process " + std::to_string(options_.server_pid) + " is gone");
+        return cpu;
+    }
+
+    // Waits without a swarm, still honouring the deadline.
+    void Poll(std::uint64_t ns) const {
+        if (NowNs() + ns > options_.swarm.deadline_ns) throw LoadError("time limit reached");
+        timespec wait{static_cast<time_t>(ns / kSecond), static_cast<long>(ns % kSecond)};
+        nanosleep(&wait, nullptr);
+    }
+
+    Report Header() const {
+        Report report;
+        report.Add("scenario", options_.scenario);
+        report.Add("proto", options_.protocol == Protocol::kIrc ? "irc" : "quillmoot");
+        report.Add("clients", options_.clients);
+        return report;
+    }
+
+    // CPU time used so far by the server and by this process.
+    struct CpuMark {
+        std::optional<double> server;
+        double own = 0;
+    };
+    CpuMark MarkCpu() const { return {Cpu(), OwnCpuSeconds()}; }
+
+    // The CPU time used since `before`; the server's also per unit of work.
+    // This process's own share shows whether the load generator kept up.
+    void AddCpu(Report& report, const CpuMark& before, std::uint64_t units, const std::string& per) {
+        const CpuMark after = MarkCpu();
+        if (before.server && after.server) {
+            const double used = *after.server - *before.server;
+            report.Add("server_cpu_s", used, 2);
+            if (units > 0)
+                report.Add("server_cpu_us_per_" + per, used * 1e6 / static_cast<double>(units), 3);
+        }
+        report.Add("client_cpu_s", after.own - before.own, 2);
+    }
+
+    // N clients each send M lines as fast as the server takes them.
+    void FanOut() {
+        Swarm& swarm = NewSwarm();
+        LoginAll(swarm, options_.inflight);
+        Settle(&swarm);
+        total_ = static_cast<std::uint64_t>(options_.clients) * static_cast<std::uint64_t>(options_.lines);
+        expected_ = total_ * static_cast<std::uint64_t>(swarm.ReceiversPerLine());
+        std::vector<int> left(static_cast<std::size_t>(options_.clients), options_.lines);
+        int senders = options_.clients;
+        phase_ = Phase::kChat;
+        const CpuMark cpu = MarkCpu();
+        const std::uint64_t start = NowNs();
+        swarm.StartMeasuring();
+        while (swarm.deliveries() < expected_) {
+            bool progressed = false;
+            for (int id = 0; senders > 0 && id < options_.clients; ++id) {
+                int& mine = left[static_cast<std::size_t>(id)];
+                if (mine == 0 || !swarm.SendChat(id, false)) continue;
+                progressed = true;
+                ++sent_;
+                if (--mine == 0) --senders;
+            }
+            swarm.Poll(progressed ? 0 : kMs);
+        }
+        const double elapsed = Seconds(swarm.last_delivery_ns() - start);
+        Report report = Header();
+        report.Add("lines", options_.lines);
+        report.Add("deliveries", static_cast<std::int64_t>(swarm.deliveries()));
+        report.Add("seconds", elapsed, 3);
+        report.Add("deliveries_per_s", static_cast<double>(swarm.deliveries()) / elapsed, 0);
+        AddCpu(report, cpu, swarm.deliveries(), "delivery");
+        AddLatencies(report, swarm.latencies_ns());
+        report.Print();
+    }
+
+    // N clients take turns to send lines at a fixed total rate.
+    void SteadyRate() {
+        Swarm& swarm = NewSwarm();
+        LoginAll(swarm, options_.inflight);
+        Settle(&swarm);
+        total_ = static_cast<std::uint64_t>(std::llround(options_.rate * options_.duration));
+        expected_ = total_ * static_cast<std::uint64_t>(swarm.ReceiversPerLine());
+        const double interval = kSecond / options_.rate;
+        phase_ = Phase::kChat;
+        const CpuMark cpu = MarkCpu();
+        const std::uint64_t start = NowNs();
+        std::uint64_t last_send = start;
+        swarm.StartMeasuring();
+        auto due = [&](std::uint64_t n) {
+            return start + static_cast<std::uint64_t>(static_cast<double>(n) * interval);
+        };
+        while (sent_ < total_ || swarm.deliveries() < expected_) {
+            const std::uint64_t now = NowNs();
+            while (sent_ < total_ && due(sent_) <= now) {
+                swarm.SendChat(static_cast<int>(sent_ % static_cast<std::uint64_t>(options_.clients)), true);
+                ++sent_;
+                last_send = now;
+            }
+            swarm.Poll(sent_ < total_ ? due(sent_) - std::min(due(sent_), NowNs()) : 50 * kMs);
+        }
+        Report report = Header();
+        report.Add("rate", options_.rate, 0);
+        report.Add("lines", static_cast<std::int64_t>(total_));
+        report.Add("sent_per_s", static_cast<double>(total_ - 1) / Seconds(last_send - start), 0);
+        report.Add("deliveries", static_cast<std::int64_t>(swarm.deliveries()));
+        AddCpu(report, cpu, swarm.deliveries(), "delivery");
+        AddLatencies(report, swarm.latencies_ns());
+        report.Print();
+    }
+
+    // N clients log in and stay connected; reports the login rate.
+    void Login() {
+        Swarm& swarm = NewSwarm();
+        Settle(nullptr);
+        const CpuMark cpu = MarkCpu();
+        const std::uint64_t start = NowNs();
+        LoginAll(swarm, options_.inflight);
+        const double elapsed = Seconds(NowNs() - start);
+        std::vector<std::uint64_t> times;
+        for (int id = 0; id < swarm.size(); ++id) times.push_back(swarm.LoginNs(id));
+        Report report = Header();
+        report.Add("inflight", options_.inflight <= 0 ? std::string("all") : std::to_string(options_.inflight));
+        report.Add("seconds", elapsed, 3);
+        report.Add("logins_per_s", options_.clients / elapsed, 1);
+        AddCpu(report, cpu, static_cast<std::uint64_t>(options_.clients), "login");
+        report.Add("retries", static_cast<std::int64_t>(swarm.retries()));
+        report.Add("login_p50_ms", PercentileMs(times, 0.50), 3);
+        report.Add("login_p99_ms", PercentileMs(times, 0.99), 3);
+        report.Print();
+    }
+
+    // N clients log in and then idle; reports the server's resident memory
+    // growth per connection.
+    void Idle() {
+        if (options_.server_pid == 0) throw LoadError("the idle scenario needs --server-pid");
+        Swarm& swarm = NewSwarm();
+        Settle(nullptr);
+        const auto before = RssKiB(options_.server_pid);
+        LoginAll(swarm, options_.inflight);
+        Settle(&swarm);
+        const std::uint64_t start = NowNs();
+        while (NowNs() - start < static_cast<std::uint64_t>(options_.settle * kSecond)) swarm.Poll(50 * kMs);
+        const auto after = RssKiB(options_.server_pid);
+        if (!before || !after) throw LoadError("cannot read the server's VmRSS");
+        Report report = Header();
+        report.Add("rss_base_kib", static_cast<std::int64_t>(*before));
+        report.Add("rss_kib", static_cast<std::int64_t>(*after));
+        report.Add("kib_per_conn", static_cast<double>(*after - *before) / options_.clients, 3);
+        report.Print();
+    }
+
+    // How far the run got, for the message when it fails.
+    std::string Progress() const {
+        switch (phase_) {
+        case Phase::kStart:
+            return "";
+        case Phase::kLogin:
+            return std::to_string(swarm_->ready()) + " of " + std::to_string(swarm_->size()) +
+                   " clients logged in, " + std::to_string(swarm_->opened()) + " connected";
+        case Phase::kSettle:
+            return "waiting for the server to go quiet";
+        case Phase::kChat:
+            return std::to_string(sent_) + " of " + std::to_string(total_) + " lines sent, " +
+                   std::to_string(swarm_->deliveries()) + " of " + std::to_string(expected_) +
+                   " deliveries received";
+        }
+        return "";
+    }
+
+private:
+    enum class Phase { kStart, kLogin, kSettle, kChat };
+
+    Swarm& NewSwarm() {
+        swarm_ = std::make_unique<Swarm>(options_.swarm, options_.clients);
+        return *swarm_;
+    }
+
+    const Options& options_;
+    const std::uint64_t started_ = NowNs();
+    std::unique_ptr<Swarm> swarm_;
+    Phase phase_ = Phase::kStart;
+    std::uint64_t sent_ = 0;
+    std::uint64_t total_ = 0;
+    std::uint64_t expected_ = 0;
+};
+
+int Run(int argc, char** argv) {
+    Options options;
+    CLI::App app{"Load generator for chat servers on 127.0.0.1 (Quillmoot line protocol or IRC)"};
+    app.add_option("--scenario", options.scenario,
+                   "fanout: every client sends --lines lines as fast as it can; "
+                   "rate: --rate lines/s in total for --duration s; "
+                   "login: log --clients in, --inflight at a time; "
+                   "idle: server memory per logged-in idle client")
+        ->required()
+        ->check(CLI::IsMember({"fanout", "rate", "login", "idle"}));
+    std::map<std::string, Protocol> protocols{{"quillmoot", Protocol::kQuillmoot}, {"irc", Protocol::kIrc}};
+    app.add_option("--proto", options.protocol, "quillmoot or irc")
+        ->transform(CLI::CheckedTransformer(protocols, CLI::ignore_case));
+    app.add_option("--port", options.swarm.port, "server port on 127.0.0.1")->required();
+    app.add_option("--clients", options.clients, "number of clients")->check(CLI::Range(1, 1'000'000));
+    app.add_option("--lines", options.lines, "fanout: lines each client sends")->check(CLI::PositiveNumber);
+    app.add_option("--rate", options.rate, "rate: lines per second, all clients together")->check(CLI::PositiveNumber);
+    app.add_option("--duration", options.duration, "rate: seconds of sending")->check(CLI::PositiveNumber);
+    app.add_option("--inflight", options.inflight, "logins under way at once; 0 = all at once")->check(CLI::NonNegativeNumber);
+    app.add_option("--server-pid", options.server_pid, "server process, for CPU time and memory");
+    app.add_option("--timeout", options.timeout, "give up after this many seconds")->check(CLI::PositiveNumber);
+    app.add_option("--settle", options.settle, "idle: extra seconds before reading memory");
+    app.add_option("--join-marker", options.swarm.join_marker, "quillmoot: text after the nick in the join notice");
+    app.add_option("--nick-prefix", options.swarm.nick_prefix, "nicks are this prefix and the client number");
+    app.add_option("--channel", options.swarm.channel, "irc: channel to join");
+    app.add_option("--payload-bytes", options.swarm.payload_bytes, "chat text length");
+    bool no_join = false;
+    app.add_flag("--no-join", no_join, "irc: register only, join no channel");
+    app.add_flag("--verbose", options.verbose, "report the end of each phase on stderr");
+    CLI11_PARSE(app, argc, argv);
+    options.swarm.protocol = options.protocol;
+    options.swarm.irc_join = !no_join;
+
+    signal(SIGPIPE, SIG_IGN);
+    const long fds = RaiseFdLimit();
+    if (fds < options.clients + 16)
+        throw LoadError("open-files limit " + std::to_string(fds) + " is too low for " +
+                        std::to_string(options.clients) + " clients (raise ulimit -n)");
+    options.swarm.deadline_ns = NowNs() + static_cast<std::uint64_t>(options.timeout * kSecond);
+
+    Scenario scenario(options);
+    try {
+        if (options.scenario == "fanout") scenario.FanOut();
+        else if (options.scenario == "rate") scenario.SteadyRate();
+        else if (options.scenario == "login") scenario.Login();
+        else scenario.Idle();
+    } catch (const LoadError& e) {
+        const std::string progress = scenario.Progress();
+        throw LoadError(options.scenario + ": " + e.what() + (progress.empty() ? "" : "; " + progress));
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace qm::bench
+
+int main(int argc, char** argv) {
+    try {
+        return qm::bench::Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qm_load: error: %s\n", e.what());
+        return 1;
+    }
+}

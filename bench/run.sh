@@ -1,0 +1,349 @@
+#!/usr/bin/env bash
+# Measures quillmootd and ngircd on the same workloads with qm_load, on
+# 127.0.0.1 only, and writes the figures and their ratios to docs/PERFORMANCE.md.
+#
+# Usage: bench/run.sh [--runs N] [--out FILE]
+#   --runs N    runs of every measurement, the median is reported (default 1:
+#               one run takes about 7 minutes on 2 cores, mostly ngircd's logins)
+#   --out FILE  where the report goes (default docs/PERFORMANCE.md)
+# QM_BENCH_DAEMON=PATH measures another daemon binary (it must take --data-dir).
+#
+# Every server is started afresh for every measurement, so that no run
+# inherits memory, nicks or connections from the one before.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+runs=1
+out=docs/PERFORMANCE.md
+while [ $# -gt 0 ]; do
+  case $1 in
+    --runs) runs=$2; shift 2 ;;
+    --out) out=$2; shift 2 ;;
+    *) echo "usage: bench/run.sh [--runs N] [--out FILE]" >&2; exit 2 ;;
+  esac
+done
+
+say() { echo "run.sh: $*" >&2; }
+
+# --- packages ---------------------------------------------------------------
+if [ -x scripts/install-deps.sh ]; then scripts/install-deps.sh; fi
+if ! dpkg-query -W -f='${Status}' ngircd 2>/dev/null | grep -q "install ok installed"; then
+  if [ "$(id -u)" -ne 0 ]; then
+    say "ngircd is missing. Run as root:"
+    echo "  apt-get update && apt-get install -y ngircd" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends ngircd
+fi
+NGIRCD=$(command -v ngircd || echo /usr/sbin/ngircd)
+
+# --- build ------------------------------------------------------------------
+tmp=$(mktemp -d /tmp/qm-bench.XXXXXX)
+daemon=${QM_BENCH_DAEMON:-}
+daemon_problem=""
+say "building (Release) into build-bench/"
+if cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >"$tmp/build.log" 2>&1 &&
+   cmake --build build-bench --target qm_load >>"$tmp/build.log" 2>&1; then
+  load=build-bench/bench/qm_load
+  if [ -z "$daemon" ]; then
+    if cmake --build build-bench --target quillmootd >>"$tmp/build.log" 2>&1; then
+      daemon=build-bench/quillmootd
+    else
+      daemon_problem="quillmootd does not build"
+    fi
+  fi
+else
+  # The load tool also builds on its own, so ngircd can be measured while the
+  # daemon does not build.
+  daemon_problem="the project does not build"
+  cmake -S bench -B build-bench-load -G Ninja -DCMAKE_BUILD_TYPE=Release >>"$tmp/build.log" 2>&1
+  cmake --build build-bench-load >>"$tmp/build.log" 2>&1
+  load=build-bench-load/qm_load
+fi
+if [ -n "$daemon_problem" ]; then
+  say "$daemon_problem (log below); measuring ngircd only"
+  tail -20 "$tmp/build.log" >&2
+fi
+
+# --- limits -----------------------------------------------------------------
+# 10,000 clients and a server with as many sockets need a high open-files
+# limit; the servers inherit it from this shell.
+hard=$(ulimit -Hn)
+if [ "$hard" != unlimited ] && [ "$hard" -lt 65536 ]; then ulimit -Hn 65536 2>/dev/null || true; fi
+ulimit -Sn "$(ulimit -Hn)"
+if [ "$(ulimit -n)" != unlimited ] && [ "$(ulimit -n)" -lt 20100 ]; then
+  say "warning: open-files limit $(ulimit -n) is too low for 10,000 connections"
+fi
+
+# --- servers ----------------------------------------------------------------
+server_pid=""
+server_port=""
+cleanup() {
+  stop_server
+  exec 3>&- 2>/dev/null || true
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# The servers read a console on stdin: a FIFO that this script holds open
+# gives them one that neither ends nor blocks.
+mkfifo "$tmp/console"
+exec 3<>"$tmp/console"
+
+free_port() {
+  local port
+  while :; do
+    port=$((10000 + RANDOM % 20000))
+    ss -Htan "sport = :$port" | grep -q . || { echo "$port"; return; }
+  done
+}
+
+wait_listening() {  # port pid
+  for _ in $(seq 100); do
+    kill -0 "$2" 2>/dev/null || return 1
+    ss -Htln "sport = :$1" | grep -q . && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+start_quillmoot() {
+  server_port=$(free_port)
+  rm -rf "$tmp/qm-data"
+  mkdir -p "$tmp/qm-data"
+  cp -r data/. "$tmp/qm-data/"
+  # qmserv.dat: line 1 the port, line 2 the most connections it accepts.
+  local lines=() i
+  if [ -f "$tmp/qm-data/qmserv.dat" ]; then mapfile -t lines < <(tr -d '\r' <"$tmp/qm-data/qmserv.dat"); fi
+  local defaults=(21 10 "Welcome.  Please type /help for assistance"
+                  "Sorry.  All connections full.  Please try again later" 5)
+  for i in 0 1 2 3 4; do [ -n "${lines[$i]:-}" ] || lines[$i]=${defaults[$i]}; done
+  lines[0]=$server_port
+  lines[1]=20000
+  printf '%s\r\n' "${lines[@]}" >"$tmp/qm-data/qmserv.dat"
+  "$daemon" --data-dir "$tmp/qm-data" <&3 >/dev/null 2>"$tmp/quillmootd.err" &
+  server_pid=$!
+  if ! wait_listening "$server_port" "$server_pid"; then
+    say "quillmootd did not start listening on port $server_port:"
+    tail -5 "$tmp/quillmootd.err" >&2
+    stop_server
+    return 1
+  fi
+}
+
+start_ngircd() {
+  server_port=$(free_port)
+  sed -e "s/@PORT@/$server_port/" -e "s#@PIDFILE@#$tmp/ngircd.pid#" bench/ngircd.conf.in >"$tmp/ngircd.conf"
+  # -n keeps it in the foreground, so $! is the server itself. Started as
+  # root it switches to the user "nobody" by itself.
+  "$NGIRCD" -n -f "$tmp/ngircd.conf" <&3 >"$tmp/ngircd.log" 2>&1 &
+  server_pid=$!
+  if ! wait_listening "$server_port" "$server_pid"; then
+    say "ngircd did not start listening on port $server_port:"
+    tail -5 "$tmp/ngircd.log" >&2
+    stop_server
+    return 1
+  fi
+}
+
+stop_server() {
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+  fi
+  server_pid=""
+}
+
+# --- measurements -----------------------------------------------------------
+# Every measurement: label, timeout in seconds, then qm_load's scenario options.
+measurements=(
+  "fanout500|120|--scenario fanout --clients 500 --lines 20"
+  "fanout50|120|--scenario fanout --clients 50 --lines 200"
+  "rate2000|60|--scenario rate --clients 50 --rate 2000 --duration 5"
+  "idle2000|120|--scenario idle --clients 2000"
+  "idle10000|300|--scenario idle --clients 10000"
+  "login10|180|--scenario login --clients 2000 --inflight 10"
+  "loginall|180|--scenario login --clients 2000 --inflight 0"
+)
+results=$tmp/results.txt
+failures=$tmp/failures.txt
+: >"$results"
+: >"$failures"
+nick_serial=0
+
+measure() {  # server label timeout options...
+  local server=$1 label=$2 timeout=$3
+  shift 3
+  local proto=quillmoot extra=()
+  if [ "$server" = ngircd ]; then
+    proto=irc
+    # An IRC client that only registers is the idle counterpart of a
+    # Quillmoot login; IRC nicks are at most 9 characters.
+    case $label in idle*) extra=(--no-join) ;; esac
+    start_ngircd || { echo "$server $label: the server did not start" >>"$failures"; return; }
+  else
+    start_quillmoot || { echo "$server $label: the server did not start" >>"$failures"; return; }
+  fi
+  nick_serial=$((nick_serial + 1))
+  # Logins ten at a time before a measurement: ngircd's listen backlog is 10,
+  # and more at once only waits on SYN retries.
+  local inflight=(--inflight 10)
+  # quillmootd announces every login to the whole channel; ten at a time,
+  # 10,000 idle clients would take minutes to gather.
+  [ "$server" = quillmoot ] && case $label in idle*) inflight=(--inflight 200) ;; esac
+  case " $* " in *" --inflight "*) inflight=() ;; esac
+  local line
+  if line=$("$load" --proto "$proto" --port "$server_port" --server-pid "$server_pid" \
+              --timeout "$timeout" --nick-prefix "b${nick_serial}x" "${inflight[@]}" "${extra[@]}" "$@" \
+              2>"$tmp/load.err"); then
+    echo "server=$server label=$label $line" >>"$results"
+    say "$server $label: $line"
+  else
+    echo "$server $label: $(tail -1 "$tmp/load.err")" >>"$failures"
+    say "$server $label FAILED: $(tail -1 "$tmp/load.err")"
+  fi
+  stop_server
+}
+
+servers=(ngircd)
+[ -n "$daemon" ] && servers=(quillmoot ngircd)
+started=$(date +%s)
+for run in $(seq "$runs"); do
+  for m in "${measurements[@]}"; do
+    IFS='|' read -r label timeout options <<<"$m"
+    for server in "${servers[@]}"; do
+      say "run $run/$runs: $server $label"
+      # shellcheck disable=SC2086  # the options are words
+      measure "$server" "$label" "$timeout" $options
+    done
+  done
+done
+elapsed=$(( $(date +%s) - started ))
+
+# --- report -----------------------------------------------------------------
+# median SERVER LABEL KEY: the median of that figure over the runs, or nothing.
+median() {
+  awk -v s="server=$1" -v l="label=$2" -v k="$3" '
+    $1 == s && $2 == l { for (i = 3; i <= NF; i++) { split($i, kv, "="); if (kv[1] == k) v[n++] = kv[2] } }
+    END {
+      if (n == 0) exit
+      for (i = 0; i < n; i++) for (j = i + 1; j < n; j++) if (v[j] + 0 < v[i] + 0) { t = v[i]; v[i] = v[j]; v[j] = t }
+      print (n % 2) ? v[int(n / 2)] : (v[n / 2 - 1] + v[n / 2]) / 2
+    }' "$results"
+}
+
+# fmt VALUE SCALE DECIMALS: VALUE divided by SCALE, or "n/a".
+fmt() { [ -n "$1" ] && awk -v v="$1" -v s="$2" -v d="$3" 'BEGIN { printf "%.*f", d, v / s }' || echo "n/a"; }
+
+ratio() {  # quillmoot-value ngircd-value
+  [ -n "$1" ] && [ -n "$2" ] && awk -v a="$1" -v b="$2" 'BEGIN { if (b + 0 == 0) print "n/a"; else printf "%.2f", a / b }' || echo "n/a"
+}
+
+# row TITLE LABEL KEY SCALE DECIMALS TARGET
+row() {
+  local q n
+  q=$(median quillmoot "$2" "$3")
+  n=$(median ngircd "$2" "$3")
+  echo "| $1 | $(fmt "$q" "$4" "$5") | $(fmt "$n" "$4" "$5") | $(ratio "$q" "$n") | $6 |"
+}
+
+{
+  echo "# Performance"
+  echo
+  echo "Quillmoot's daemon and the IRC server ngircd under the same loads, driven by"
+  echo "\`qm_load\` (bench/) from one process over 127.0.0.1. Reproduce with:"
+  echo
+  echo '```'
+  echo "bench/run.sh"
+  echo '```'
+  echo
+  echo "It installs what is missing, builds in Release, starts each server afresh for"
+  echo "every measurement (quillmootd on a copy of data/, ngircd with"
+  echo "bench/ngircd.conf.in, whose per-IP, join and penalty limits are lifted) and"
+  if [ "$runs" -eq 1 ]; then echo "reports one run (\`--runs 3\` for medians of three)."
+  else echo "reports the median of $runs runs."; fi
+  echo "Ratios are quillmootd / ngircd: above 1 is"
+  echo "better for rates, below 1 is better for times, CPU and memory."
+  echo
+  echo "Machine: $(nproc) CPUs, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'),"
+  echo "Linux $(uname -r), $("$NGIRCD" --version 2>/dev/null | head -1 | cut -d- -f1)."
+  echo "Measured $(date -u '+%Y-%m-%d %H:%M UTC'), $elapsed s for all runs."
+  if [ -n "$daemon_problem" ]; then
+    echo
+    echo "**quillmootd was not measured in this run: $daemon_problem.**"
+  fi
+  echo
+  echo "## Fan-out"
+  echo
+  echo "N clients in one channel each send M lines as fast as the server takes them."
+  echo "A delivery is one chat line received by one client (ngircd does not send a"
+  echo "line back to its sender, quillmootd does). Latency: from the send time"
+  echo "carried in the line to its receipt, over all deliveries."
+  echo
+  echo "| N=500, M=20 | quillmootd | ngircd | ratio | target |"
+  echo "|---|---|---|---|---|"
+  row "deliveries per second (M)" fanout500 deliveries_per_s 1e6 2 "≥ 1.5 × ngircd"
+  row "server CPU per delivery (µs)" fanout500 server_cpu_us_per_delivery 1 3 "≤ 0.2 µs"
+  row "latency p50 (ms)" fanout500 p50_ms 1 1 ""
+  row "latency p99 (ms)" fanout500 p99_ms 1 1 ""
+  echo
+  echo "| N=50, M=200 | quillmootd | ngircd | ratio | target |"
+  echo "|---|---|---|---|---|"
+  row "deliveries per second (M)" fanout50 deliveries_per_s 1e6 2 ""
+  row "server CPU per delivery (µs)" fanout50 server_cpu_us_per_delivery 1 3 ""
+  row "latency p50 (ms)" fanout50 p50_ms 1 1 ""
+  row "latency p99 (ms)" fanout50 p99_ms 1 1 ""
+  echo
+  echo "## Steady load"
+  echo
+  echo "N=50 clients take turns to send 2,000 lines per second in total for 5 s."
+  echo
+  echo "| 2,000 lines/s, N=50 | quillmootd | ngircd | ratio | target |"
+  echo "|---|---|---|---|---|"
+  row "latency p50 (ms)" rate2000 p50_ms 1 2 ""
+  row "latency p99 (ms)" rate2000 p99_ms 1 2 "≤ 10 ms"
+  row "server CPU per delivery (µs)" rate2000 server_cpu_us_per_delivery 1 2 ""
+  echo
+  echo "## Idle memory"
+  echo
+  echo "Growth of the server's resident memory (VmRSS) from before the first"
+  echo "connection to N logged-in idle clients (quillmootd: in the main channel;"
+  echo "ngircd: registered, in no channel), divided by N."
+  echo
+  echo "| KiB per connection | quillmootd | ngircd | ratio | target |"
+  echo "|---|---|---|---|---|"
+  row "N=2,000" idle2000 kib_per_conn 1 2 ""
+  row "N=10,000" idle10000 kib_per_conn 1 2 "≤ 2 KiB"
+  echo
+  echo "## Login rate"
+  echo
+  echo "2,000 clients connect and log in until they are in the main channel"
+  echo "(ngircd: registered and through JOIN's end of NAMES), and stay connected."
+  echo
+  echo "| logins per second | quillmootd | ngircd | ratio | target |"
+  echo "|---|---|---|---|---|"
+  row "10 at a time" login10 logins_per_s 1 0 "≥ 500/s"
+  row "all at once" loginall logins_per_s 1 0 "≥ 7,000/s"
+  echo
+  echo "## Every run"
+  echo
+  echo "qm_load's result lines, as measured:"
+  echo
+  echo '```'
+  cat "$results"
+  echo '```'
+  if [ -s "$failures" ]; then
+    echo
+    echo "## Failed measurements"
+    echo
+    echo '```'
+    cat "$failures"
+    echo '```'
+  fi
+} >"$out"
+say "wrote $out"
+[ -s "$failures" ] && { say "some measurements failed:"; cat "$failures" >&2; exit 1; }
+exit 0
