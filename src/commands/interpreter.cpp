@@ -22,7 +22,7 @@ void ProcessData(ChatState& state, TTcpSrvClient& client) {
     } else {
         RouteOrdinaryLine(state, client);
     }
-    client.ReceivedLine.clear();
+    std::string().swap(client.ReceivedLine);
 }
 
 }  // namespace qm

@@ -10,8 +10,6 @@ namespace {
 // One connection may not hold the loop for more than this many bytes of
 // input in a row; the rest is read after the others have had their turn.
 constexpr std::size_t kReadBudget = 64 * 1024;
-// An idle connection gives back a large output buffer.
-constexpr std::size_t kKeptOutputCapacity = 64 * 1024;
 }  // namespace
 
 TWSocketClient::TWSocketClient(TWSocketServer& server, asio::ip::tcp::socket socket)
@@ -69,6 +67,15 @@ void TWSocketClient::Resume() {
         self->DeliverLines();
         if (!self->readingPaused_ && !self->waitingReadable_ && !self->input_.HasPendingData())
             self->ReadSome();
+    });
+}
+
+void TWSocketClient::PauseFor(std::chrono::milliseconds delay) {
+    Pause();
+    if (!pauseTimer_) pauseTimer_ = std::make_unique<asio::steady_timer>(server_.io());
+    pauseTimer_->expires_after(delay);
+    pauseTimer_->async_wait([self = shared_from_this()](std::error_code ec) {
+        if (!ec) self->Resume();
     });
 }
 
@@ -140,9 +147,10 @@ void TWSocketClient::Flush() {
         }
         outputSent_ += n;
     }
-    output_.clear();
+    // An idle connection keeps no buffer from its last burst of output.
+    server_.NoteOutputReleased(output_.capacity());
+    std::string().swap(output_);
     outputSent_ = 0;
-    if (output_.capacity() > kKeptOutputCapacity) output_.shrink_to_fit();
     if (closeRequested_) {
         std::error_code ignored;
         socket_.shutdown(asio::socket_base::shutdown_send, ignored);
@@ -168,8 +176,8 @@ void TWSocketClient::Shutdown(bool deliverPartial) {
     }
     std::error_code ignored;
     socket_.close(ignored);
-    output_.clear();
-    output_.shrink_to_fit();
+    if (pauseTimer_) pauseTimer_->cancel();
+    std::string().swap(output_);
     if (server_.destroying_) return;
     // The disconnect event never runs inside the handler that caused it.
     asio::post(server_.io(), [self = std::static_pointer_cast<TTcpSrvClient>(shared_from_this()),

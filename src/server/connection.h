@@ -2,6 +2,8 @@
 // One accepted TCP connection of the listening server: reads raw bytes,
 // hands out edited lines one at a time, queues output and closes on request.
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -35,6 +37,8 @@ public:
     // Holds back further lines (their bytes stay unread) until Resume.
     void Pause();
     void Resume();
+    // Pause, and Resume after `delay`.
+    void PauseFor(std::chrono::milliseconds delay);
 
     // Whether the server echoes; also what it tells the telnet client.
     bool LineEcho() const { return lineEcho_; }
@@ -76,6 +80,8 @@ private:
     bool waitingWritable_ = false;
     bool readingPaused_ = false;
     bool waitingReadable_ = false;
+    // Made when first needed: most connections never pause.
+    std::unique_ptr<asio::steady_timer> pauseTimer_;
 };
 
 }  // namespace qm

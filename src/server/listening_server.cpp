@@ -1,5 +1,7 @@
 #include "server/listening_server.h"
 
+#include <malloc.h>
+
 #include <asio/post.hpp>
 #include <algorithm>
 #include <chrono>
@@ -10,7 +12,7 @@
 namespace qm {
 
 TWSocketServer::TWSocketServer(asio::io_context& io, TransportEvents& events)
-    : io_(io), events_(events), acceptor_(io), acceptRetry_(io) {}
+    : io_(io), events_(events), acceptor_(io), acceptRetry_(io), trimTimer_(io) {}
 
 TWSocketServer::~TWSocketServer() {
     destroying_ = true;
@@ -121,6 +123,23 @@ void TWSocketServer::FlushAll() {
     // the queue holds them newest first; writing oldest first keeps the
     // connections that waited longest from waiting longer.
     for (auto it = queue.rbegin(); it != queue.rend(); ++it) (*it)->Flush();
+}
+
+void TWSocketServer::NoteOutputReleased(std::size_t bytes) {
+    // A burst of output (a login storm announced to a full channel) leaves
+    // the heap at its high-water mark, with the freed buffers scattered
+    // between live records. Once a burst has passed, hand that memory back
+    // to the system, so that an idle server stays small.
+    constexpr std::size_t kBurst = 4 << 20;
+    releasedSinceTrim_ += bytes;
+    if (releasedSinceTrim_ < kBurst || trimScheduled_) return;
+    trimScheduled_ = true;
+    trimTimer_.expires_after(std::chrono::milliseconds(250));
+    trimTimer_.async_wait([this](std::error_code ec) {
+        trimScheduled_ = false;
+        releasedSinceTrim_ = 0;
+        if (!ec) ::malloc_trim(0);
+    });
 }
 
 void TWSocketServer::HandleClosed(std::shared_ptr<TTcpSrvClient> client, std::string partial) {

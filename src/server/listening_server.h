@@ -73,6 +73,7 @@ private:
     void DeliverLine(TTcpSrvClient& client, std::string line, bool terminated);
     void QueueFlush(std::shared_ptr<TWSocketClient> client);
     void FlushAll();
+    void NoteOutputReleased(std::size_t bytes);
     void HandleClosed(std::shared_ptr<TTcpSrvClient> client, std::string partial);
     void HandleOverflow(TTcpSrvClient& client);
     std::pair<char*, std::size_t> ReadBuffer() { return {readBuffer_.data(), readBuffer_.size()}; }
@@ -85,6 +86,9 @@ private:
     std::vector<std::shared_ptr<TWSocketClient>> flushQueue_;
     bool flushPosted_ = false;
     bool destroying_ = false;
+    asio::steady_timer trimTimer_;
+    std::size_t releasedSinceTrim_ = 0;
+    bool trimScheduled_ = false;
     // One buffer serves every read: bytes are handed on before the next read.
     std::vector<char> readBuffer_ = std::vector<char>(16384);
 };

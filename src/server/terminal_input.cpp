@@ -63,7 +63,6 @@ struct TerminalInput::State {
     bool serverEcho = true;
 
     Framing framing = Framing::kData;
-    std::string forward;  // bytes of the current Receive that libtelnet gets
 
     std::string pending;  // data bytes not yet edited
     std::size_t pendingPos = 0;
@@ -134,7 +133,7 @@ struct TerminalInput::State {
     }
 
     // Keeps every telnet byte for libtelnet except the subnegotiations.
-    void Strip(std::string_view bytes) {
+    void Strip(std::string_view bytes, std::string& forward) {
         forward.clear();
         for (char ch : bytes) {
             auto byte = static_cast<unsigned char>(ch);
@@ -146,7 +145,7 @@ struct TerminalInput::State {
                     forward.push_back(ch);
                 break;
             case Framing::kCommand:
-                StartCommand(byte);
+                StartCommand(byte, forward);
                 break;
             case Framing::kOption:
                 forward.push_back(ch);
@@ -164,14 +163,14 @@ struct TerminalInput::State {
                 else if (byte == TELNET_SE)
                     framing = Framing::kData;
                 else
-                    StartCommand(byte);  // a client that forgot IAC SE
+                    StartCommand(byte, forward);  // a client that forgot IAC SE
                 break;
             }
         }
     }
 
     // The byte after an IAC.
-    void StartCommand(unsigned char byte) {
+    void StartCommand(unsigned char byte, std::string& forward) {
         if (byte == TELNET_SB) {
             framing = Framing::kSubOption;
             return;
@@ -269,9 +268,11 @@ void TerminalInput::Receive(std::string_view bytes, std::string& toPeer) {
         s.pending.clear();
         s.pendingPos = 0;
     }
-    s.Strip(bytes);
+    // Only needed during this call: one buffer serves every connection.
+    static thread_local std::string forward;
+    s.Strip(bytes, forward);
     s.toPeer = &toPeer;
-    telnet_recv(s.telnet, s.forward.data(), s.forward.size());
+    telnet_recv(s.telnet, forward.data(), forward.size());
     s.toPeer = nullptr;
 }
 
@@ -295,7 +296,8 @@ std::optional<std::string> TerminalInput::NextLine(bool echo, std::string& toPee
         }
     }
     if (s.pendingPos == s.pending.size()) {
-        s.pending.clear();
+        // An idle connection keeps no buffer from its last burst of input.
+        std::string().swap(s.pending);
         s.pendingPos = 0;
     }
     return result;
