@@ -250,11 +250,7 @@ void ChatServer::OnDataAvailable(TTcpSrvClient& client, std::string line, bool t
         !client.AwaitingPassword())
         log_.Add("<" + client.Nick + "> " + client.ReceivedLine);
     ProcessData(state_, client);
-    SyncEchoOption(client);
-}
-
-void ChatServer::SyncEchoOption(TTcpSrvClient& client) {
-    client.SetServerEchoOption(client.LineEcho() || client.AwaitingPassword());
+    client.SyncEchoOption();
 }
 
 bool ChatServer::FloodCheck(TTcpSrvClient& client) {

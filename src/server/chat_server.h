@@ -73,7 +73,6 @@ private:
 
     bool IsBanned(std::string_view address) const;
     bool FloodCheck(TTcpSrvClient& client);
-    void SyncEchoOption(TTcpSrvClient& client);
     void ApplyMaxClients();
     void StartSaveTimer();
     void SaveTimerTick();

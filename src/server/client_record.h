@@ -58,6 +58,14 @@ public:
     bool FloodNoticeSent = false;
 
     bool AwaitingPassword() const { return AwaitingLoginPassword || AwaitingNickPassword; }
+
+    // Telnet's echo option follows the echo, except at a password prompt,
+    // where the server keeps it so that the client never shows the password.
+    void SyncEchoOption() { SetServerEchoOption(LineEcho() || AwaitingPassword()); }
+
+    std::shared_ptr<TTcpSrvClient> Self() {
+        return std::static_pointer_cast<TTcpSrvClient>(shared_from_this());
+    }
 };
 
 }  // namespace qm
