@@ -78,6 +78,7 @@ void TWSocketServer::HandleAccepted(asio::ip::tcp::socket socket) {
     client->PeerAddr = remote.address().to_string();
     client->PeerPort = std::to_string(remote.port());
     clients_.push_back(client);
+    inputSinceCheck_ = true;
     client->SendWire(TerminalInput::Greeting());
     try {
         events_.OnClientConnect(*client);
@@ -96,6 +97,7 @@ void TWSocketServer::HandleAccepted(asio::ip::tcp::socket socket) {
 }
 
 void TWSocketServer::DeliverLine(TTcpSrvClient& client, std::string line, bool terminated) {
+    inputSinceCheck_ = true;
     try {
         events_.OnDataAvailable(client, std::move(line), terminated);
     } catch (const std::exception& e) {
@@ -108,11 +110,23 @@ void TWSocketServer::QueueFlush(std::shared_ptr<TWSocketClient> client) {
     flushQueue_.push_back(std::move(client));
     if (flushPosted_) return;
     flushPosted_ = true;
-    // The flush goes to the back of the queue twice: the first time lets the
-    // reactor collect the sockets that became ready meanwhile, the second
-    // lets their handlers run, so that their output joins this batch and
-    // every connection gets one write for all of it.
-    asio::post(io_, [this] { asio::post(io_, [this] { FlushAll(); }); });
+    flushDeadline_ = std::chrono::steady_clock::now() + kMaxFlushDelay;
+    inputSinceCheck_ = true;
+    FlushWhenQuiet();
+}
+
+// Output waits while input keeps arriving (each post goes behind the
+// reactor's next poll, so every socket that became ready gets its turn),
+// for at most kMaxFlushDelay. A burst of logins or lines then costs one
+// write per connection instead of one per line, and an idle server writes
+// at once.
+void TWSocketServer::FlushWhenQuiet() {
+    if (inputSinceCheck_ && std::chrono::steady_clock::now() < flushDeadline_) {
+        inputSinceCheck_ = false;
+        asio::post(io_, [this] { FlushWhenQuiet(); });
+        return;
+    }
+    FlushAll();
 }
 
 void TWSocketServer::FlushAll() {

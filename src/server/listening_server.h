@@ -73,6 +73,7 @@ private:
     void DeliverLine(TTcpSrvClient& client, std::string line, bool terminated);
     void QueueFlush(std::shared_ptr<TWSocketClient> client);
     void FlushAll();
+    void FlushWhenQuiet();
     void NoteOutputReleased(std::size_t bytes);
     void HandleClosed(std::shared_ptr<TTcpSrvClient> client, std::string partial);
     void HandleOverflow(TTcpSrvClient& client);
@@ -85,6 +86,9 @@ private:
     std::vector<std::shared_ptr<TTcpSrvClient>> clients_;
     std::vector<std::shared_ptr<TWSocketClient>> flushQueue_;
     bool flushPosted_ = false;
+    bool inputSinceCheck_ = false;
+    static constexpr auto kMaxFlushDelay = std::chrono::milliseconds(2);
+    std::chrono::steady_clock::time_point flushDeadline_;
     bool destroying_ = false;
     asio::steady_timer trimTimer_;
     std::size_t releasedSinceTrim_ = 0;
