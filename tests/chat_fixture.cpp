@@ -79,12 +79,22 @@ bool ChatServerFixture::StartServer(const DataFiles& overrides, const std::strin
     for (const auto& [name, text] : files)
         if (text != "<missing>") WriteFileAtomic(dataDir_ / name, text);
     WriteFileAtomic(dataDir_ / "preferences", preferences);
+    return Run();
+}
 
+bool ChatServerFixture::RestartServer() {
+    StopServer();
+    io_.restart();
+    return Run();
+}
+
+bool ChatServerFixture::Run() {
     ChatServerOptions options;
     options.dataDir = dataDir_;
     options.preferencesFile = dataDir_ / "preferences";
     options.listenAddress = "127.0.0.1";
     options.writeBehindDelay = 50ms;
+    options.badPasswordDelay = badPasswordDelay_;
     options.clock = &clock_;
     server_ = std::make_unique<ChatServer>(io_, observer_, options);
     const bool ok = server_->StartUp();

@@ -65,6 +65,8 @@ protected:
     // Writes the files (over the defaults) and starts the server. Returns
     // whether start-up succeeded.
     bool StartServer(const DataFiles& overrides = {}, const std::string& preferences = "");
+    // Stops the server (which writes its files) and starts it again on the same files.
+    bool RestartServer();
     void StopServer();
 
     // Runs `f` on the server's thread and waits for it.
@@ -80,6 +82,10 @@ protected:
     std::thread thread_;
     unsigned short port_ = 0;
     bool started_ = false;
+    std::chrono::milliseconds badPasswordDelay_{300};
+
+private:
+    bool Run();
 };
 
 class TestClient {

@@ -5,7 +5,7 @@
 namespace qm {
 namespace {
 
-void Handler(ChatState&, TTcpSrvClient&) {}
+void Handler(ChatState&, TTcpSrvClient&, std::string_view) {}
 
 struct MatchCase {
     CommandRow row;

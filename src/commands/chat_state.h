@@ -1,6 +1,7 @@
 #pragma once
 // What the command interpreter works on: the connections, the settings, the
 // stores and the log. Everything here is touched only on the loop thread.
+#include <chrono>
 #include <string_view>
 
 #include "irc/irc_link.h"
@@ -8,6 +9,7 @@
 #include "storage/ascii.h"
 #include "server/listening_server.h"
 #include "server/online_users.h"
+#include "server/password_worker.h"
 #include "storage/clock.h"
 #include "storage/mail_store.h"
 #include "storage/server_log.h"
@@ -25,6 +27,9 @@ struct ChatState {
     OnlineUsers& online;
     IrcLink& link;
     const Clock& clock;
+    PasswordWorker& passwords;
+    // How long a wrong password holds back the client's next line.
+    std::chrono::milliseconds badPasswordDelay;
 };
 
 // The `Prefix` setting followed by `text` (which begins with a blank).

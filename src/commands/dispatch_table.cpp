@@ -1,5 +1,7 @@
 #include "commands/dispatch_table.h"
 
+#include "commands/accounts.h"
+#include "commands/mail.h"
 #include "commands/routing.h"
 
 namespace qm {
@@ -12,8 +14,13 @@ using enum Case;
 // Rows of the commands this server has, in their places; a "/" line that
 // matches none of them is answered " No such command.".
 constexpr CommandRow kRows[] = {
+    {"/pass", kFirstN, kExact, 6, CmdPass},
+    {"/reg", kFirstN, kExact, 5, CmdReg},
+    {"/del", kFirstN, kExact, 5, CmdDel},
     {"/me", kFirstN, kIgnored, 4, CmdMe},
     {"/m", kFirstN, kIgnored, 0, CmdPrivateMessage},
+    {"/send", kFirstN, kIgnored, 0, CmdSend},
+    {"/read", kFirstN, kExact, 6, CmdRead},
     {"/im", kFirstN, kIgnored, 0, CmdIrcMessage},
 };
 

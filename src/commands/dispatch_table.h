@@ -10,7 +10,9 @@
 
 namespace qm {
 
-using CommandHandler = void (*)(ChatState& state, TTcpSrvClient& client);
+// `argument` is the line after the row's argOffset characters (a view into
+// client.ReceivedLine); handlers whose row has no offset parse the line themselves.
+using CommandHandler = void (*)(ChatState& state, TTcpSrvClient& client, std::string_view argument);
 
 // How much of the line is compared with the command text.
 enum class Match { kFirstN, kWholeLine };

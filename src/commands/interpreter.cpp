@@ -16,7 +16,7 @@ void ProcessData(ChatState& state, TTcpSrvClient& client) {
     } else if (client.AwaitingNickPassword) {
         HandleNickChangePassword(state, client);
     } else if (const CommandRow* row = FindCommand(client.ReceivedLine)) {
-        row->handler(state, client);
+        row->handler(state, client, CommandArgument(*row, client.ReceivedLine));
     } else if (!client.ReceivedLine.empty() && client.ReceivedLine.front() == '/') {
         Reply(state, client, " No such command.\r\n");
     } else {

@@ -1,5 +1,9 @@
 #include "commands/login.h"
 
+#include <memory>
+
+#include "commands/routing.h"
+
 namespace qm {
 
 namespace {
@@ -12,10 +16,31 @@ bool NicknameInUse(const ChatState& state, std::string_view nick) {
     return inUse;
 }
 
-bool PasswordMatches(const ChatState& state, int record, std::string_view nick,
-                     std::string_view password) {
-    return record >= 0 &&
-           EncodePassword(nick, password) == state.users.RecordLine(record, UserDatabase::kPassword);
+// Checks the line in client.ReceivedLine as the password of the registered
+// nickname in client.Nick. The check runs on a worker while the client's
+// later lines wait; `finish` then runs on the loop thread. A wrong password
+// holds the client's next line back for a while, so that guessing is slow.
+void CheckPassword(ChatState& state, TTcpSrvClient& client,
+                   void (*finish)(ChatState&, TTcpSrvClient&, int record, bool matches)) {
+    const int record = state.users.FindUserRecord(client.Nick);
+    const std::string stored = state.users.RecordLine(record, UserDatabase::kPassword);
+    client.Pause();
+    std::weak_ptr<TTcpSrvClient> weak = client.Self();
+    state.passwords.Check(stored, client.Nick, client.ReceivedLine,
+                          [&state, weak, record, stored, finish](PasswordCheck check) {
+        const auto c = weak.lock();
+        if (!c || !c->Connected()) return;
+        // A legacy value that opened the record gives way to the current form.
+        if (!check.upgraded.empty() && state.users.RecordLine(record, UserDatabase::kPassword) == stored)
+            state.users.SetRecordLine(record, UserDatabase::kPassword, std::move(check.upgraded));
+        const bool matches = record >= 0 && check.matches;
+        finish(state, *c, record, matches);
+        c->SyncEchoOption();
+        if (matches)
+            c->Resume();
+        else
+            c->PauseFor(state.badPasswordDelay);
+    });
 }
 
 // The stored settings of a registered nickname: echo back on when its flag
@@ -35,15 +60,6 @@ void SendMessageCount(const ChatState& state, TTcpSrvClient& client) {
 
 void LogNickname(const ChatState& state, const TTcpSrvClient& client) {
     state.log.Add(client.PeerAddr + " set nickname to: " + client.Nick);
-}
-
-// Sends `text` to everybody whose channel is `client`'s, `client` included.
-void TellChannel(const ChatState& state, const TTcpSrvClient& client, const std::string& text) {
-    std::string wire;
-    TerminalInput::AppendEscaped(text, wire);
-    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
-        if (EqualsIgnoreCase(member.Channel, client.Channel)) member.SendWire(wire);
-    });
 }
 
 }  // namespace
@@ -90,46 +106,49 @@ void CompleteLogin(ChatState& state, TTcpSrvClient& client) {
     client.Channel = state.settings.MainC;
     LogNickname(state, client);
     client.SendStr(state.settings.Welcome + "\r\n");
-    TellChannel(state, client,
-                state.settings.Prefix + " " + client.Nick + " " + state.settings.Join + "\r\n");
+    SendToChannel(state, client, state.settings.Prefix + " " + client.Nick + " " + state.settings.Join + "\r\n",
+                  false);
 }
 
 void HandleLoginPassword(ChatState& state, TTcpSrvClient& client) {
-    const int record = state.users.FindUserRecord(client.Nick);
-    if (PasswordMatches(state, record, client.Nick, client.ReceivedLine)) {
+    CheckPassword(state, client, [](ChatState& state, TTcpSrvClient& client, int record, bool matches) {
+        if (matches) {
+            client.AwaitingLoginPassword = false;
+            ApplyStoredSettings(state, client, record);
+            SendMessageCount(state, client);
+            CompleteLogin(state, client);
+            return;
+        }
+        Reply(state, client, " Bad password, try another nick: ");
+        client.Nick = kChoosingNickname;
+        client.Channel = kChoosingNickname;
+        client.AwaitingNick = true;
+        client.SetLineEcho(true);
         client.AwaitingLoginPassword = false;
-        ApplyStoredSettings(state, client, record);
-        SendMessageCount(state, client);
-        CompleteLogin(state, client);
-        return;
-    }
-    Reply(state, client, " Bad password, try another nick: ");
-    client.Nick = kChoosingNickname;
-    client.Channel = kChoosingNickname;
-    client.AwaitingNick = true;
-    client.SetLineEcho(true);
-    client.AwaitingLoginPassword = false;
+    });
 }
 
 void HandleNickChangePassword(ChatState& state, TTcpSrvClient& client) {
-    const int record = state.users.FindUserRecord(client.Nick);
-    if (PasswordMatches(state, record, client.Nick, client.ReceivedLine)) {
-        ApplyStoredSettings(state, client, record);
-        SendMessageCount(state, client);
-        LogNickname(state, client);
-        client.SendStr(state.settings.Welcome + "\r\n");
-        TellChannel(state, client,
-                    state.settings.Prefix + " " + client.AuxNick + " is now known as " + client.Nick + "\r\n");
-        state.online.RemoveAll(client.AuxNick);
-        state.online.Add(client.Nick);
+    CheckPassword(state, client, [](ChatState& state, TTcpSrvClient& client, int record, bool matches) {
+        if (matches) {
+            ApplyStoredSettings(state, client, record);
+            SendMessageCount(state, client);
+            LogNickname(state, client);
+            client.SendStr(state.settings.Welcome + "\r\n");
+            SendToChannel(state, client,
+                          state.settings.Prefix + " " + client.AuxNick + " is now known as " + client.Nick + "\r\n",
+                          false);
+            state.online.RemoveAll(client.AuxNick);
+            state.online.Add(client.Nick);
+            client.AwaitingNickPassword = false;
+            return;
+        }
+        Reply(state, client, " Bad password.  Returning to your old nick.\r\n");
+        client.Nick = client.AuxNick;
+        client.AuxNick.clear();
+        client.SetLineEcho(true);
         client.AwaitingNickPassword = false;
-        return;
-    }
-    Reply(state, client, " Bad password.  Returning to your old nick.\r\n");
-    client.Nick = client.AuxNick;
-    client.AuxNick.clear();
-    client.SetLineEcho(true);
-    client.AwaitingNickPassword = false;
+    });
 }
 
 }  // namespace qm

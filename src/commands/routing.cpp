@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "commands/dispatch_table.h"
 
 namespace qm {
 
@@ -26,14 +25,14 @@ void SendPrivate(TTcpSrvClient& recipient, bool marked, std::string_view framed)
 
 }  // namespace
 
-void SendToChannel(ChatState& state, const TTcpSrvClient& sender, std::string_view text) {
+void SendToChannel(const ChatState& state, const TTcpSrvClient& sender, std::string_view text, bool tagged) {
     // Escape once; every member gets the same bytes.
     std::string wire;
     TerminalInput::AppendEscaped(text, wire);
     const std::string& channel = sender.Channel;
     state.server.ForEachClientDown([&](TTcpSrvClient& member) {
         if (!EqualsIgnoreCase(member.Channel, channel)) return;
-        if (member.QueryMode) member.SendStr(member.Channel + ": ");
+        if (tagged && member.QueryMode) member.SendStr(member.Channel + ": ");
         member.SendWire(wire);
     });
 }
@@ -65,17 +64,13 @@ void RouteOrdinaryLine(ChatState& state, TTcpSrvClient& client) {
         state.link.SayToLinkedChannel("[" + client.Nick + "] " + std::string(line));
 }
 
-void CmdMe(ChatState& state, TTcpSrvClient& client) {
-    const std::string_view action = client.ReceivedLine.size() > 4
-                                        ? std::string_view(client.ReceivedLine).substr(4)
-                                        : std::string_view{};
+void CmdMe(ChatState& state, TTcpSrvClient& client, std::string_view action) {
     const std::string text = "* " + client.Nick + " " + std::string(action);
     SendToChannel(state, client, text + "\r\n");
     if (MayForwardToIrc(state, client)) state.link.SayToLinkedChannel(text);
 }
 
-void CmdPrivateMessage(ChatState& state, TTcpSrvClient& client) {
-    const std::string_view line = client.ReceivedLine;
+void CmdPrivateMessage(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     // "/m nick = message": the "=" is looked for from the 7th character to
     // the next-to-last one (1-based), so the nickname has at least two
     // characters and the message at least one.
@@ -105,8 +100,7 @@ void CmdPrivateMessage(ChatState& state, TTcpSrvClient& client) {
     if (!delivered) Reply(state, client, " User is not online.\r\n");
 }
 
-void CmdIrcMessage(ChatState& state, TTcpSrvClient& client) {
-    const std::string_view line = client.ReceivedLine;
+void CmdIrcMessage(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     // "/im nick message": the nickname runs from the 5th character to the
     // first blank after it.
     const std::size_t blank = line.size() > 4 ? line.find(' ', 4) : std::string_view::npos;

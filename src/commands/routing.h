@@ -9,8 +9,8 @@ namespace qm {
 
 // Sends `text` (a whole line, with its line end) to every member of
 // `sender`'s channel, the sender included, from the last connection down;
-// members in query mode first get their channel's tag.
-void SendToChannel(ChatState& state, const TTcpSrvClient& sender, std::string_view text);
+// with `tagged`, members in query mode first get their channel's tag.
+void SendToChannel(const ChatState& state, const TTcpSrvClient& sender, std::string_view text, bool tagged = true);
 
 // The sender's lines may go to the linked IRC channel.
 bool MayForwardToIrc(const ChatState& state, const TTcpSrvClient& sender);
@@ -18,8 +18,8 @@ bool MayForwardToIrc(const ChatState& state, const TTcpSrvClient& sender);
 // A line that is no command: chat line, comma line or query line.
 void RouteOrdinaryLine(ChatState& state, TTcpSrvClient& client);
 
-void CmdMe(ChatState& state, TTcpSrvClient& client);
-void CmdPrivateMessage(ChatState& state, TTcpSrvClient& client);
-void CmdIrcMessage(ChatState& state, TTcpSrvClient& client);
+void CmdMe(ChatState& state, TTcpSrvClient& client, std::string_view action);
+void CmdPrivateMessage(ChatState& state, TTcpSrvClient& client, std::string_view line);
+void CmdIrcMessage(ChatState& state, TTcpSrvClient& client, std::string_view line);
 
 }  // namespace qm

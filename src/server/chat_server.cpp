@@ -77,8 +77,10 @@ ChatServer::ChatServer(asio::io_context& io, OperatorObserver& observer, ChatSer
       clock_(options_.clock ? *options_.clock : systemClock_),
       preferences_(options_.preferencesFile),
       log_(clock_),
+      passwords_(io),
       server_(io, *this),
-      state_{settings_, server_, users_, mail_, log_, online_, link_, clock_},
+      state_{settings_, server_, users_, mail_, log_, online_, link_, clock_, passwords_,
+             options_.badPasswordDelay},
       saveTimer_(io),
       floodTimer_(io),
       writeBehindTimer_(io) {

@@ -31,6 +31,9 @@ struct ChatServerOptions {
     // user.dat and mail.dat follow a change within this time; a burst of
     // changes is written once.
     std::chrono::milliseconds writeBehindDelay{1500};
+    // A wrong password holds the client's next line back this long, as
+    // trusted servers do, so that passwords cannot be guessed quickly.
+    std::chrono::milliseconds badPasswordDelay{2000};
     const Clock* clock = nullptr;  // the system clock when null
 };
 
@@ -96,6 +99,7 @@ private:
     ServerLog log_;
     qm::OnlineUsers online_;
     NoIrcLink link_;
+    PasswordWorker passwords_;
     TWSocketServer server_;
     ChatState state_;
     asio::steady_timer saveTimer_;

@@ -1,0 +1,67 @@
+#include "commands/accounts.h"
+
+#include <memory>
+
+#include <functional>
+
+namespace qm {
+
+namespace {
+
+// Hashes `password` on a worker while the client's later lines wait, then
+// runs `store` with the stored form on the loop thread.
+void WithHashedPassword(ChatState& state, TTcpSrvClient& client, std::string password,
+                        std::function<void(TTcpSrvClient&, std::string)> store) {
+    client.Pause();
+    std::weak_ptr<TTcpSrvClient> weak = client.Self();
+    state.passwords.Hash(std::move(password), [&state, weak, store = std::move(store)](std::string stored) {
+        const auto c = weak.lock();
+        if (!c || !c->Connected()) return;
+        if (stored.empty())
+            Reply(state, *c, " Your password could not be stored.  Please try again later.\r\n");
+        else
+            store(*c, std::move(stored));
+        c->Resume();
+    });
+}
+
+}  // namespace
+
+void CmdPass(ChatState& state, TTcpSrvClient& client, std::string_view password) {
+    if (state.users.FindUserRecord(client.Nick) < 0) {
+        Reply(state, client, " You haven't registered.  Type /reg <password> to register now.\r\n");
+        return;
+    }
+    if (password.empty()) {
+        Reply(state, client, " Useage: /pass <new password>\r\n");
+        return;
+    }
+    WithHashedPassword(state, client, std::string(password), [&state](TTcpSrvClient& c, std::string stored) {
+        // Records are never removed, so the one found before still stands.
+        state.users.SetRecordLine(state.users.FindUserRecord(c.Nick), UserDatabase::kPassword, std::move(stored));
+        Reply(state, c, " New password set.\r\n");
+    });
+}
+
+void CmdReg(ChatState& state, TTcpSrvClient& client, std::string_view password) {
+    if (state.users.FindUserRecord(client.Nick) >= 0) {
+        Reply(state, client, " You may not reregister.\r\n");
+        return;
+    }
+    // An empty password would protect nothing.
+    if (password.empty()) {
+        Reply(state, client, " Useage: /reg <password>\r\n");
+        return;
+    }
+    WithHashedPassword(state, client, std::string(password), [&state](TTcpSrvClient& c, std::string stored) {
+        // The operator may have registered the nickname meanwhile.
+        if (state.users.FindUserRecord(c.Nick) >= 0) {
+            Reply(state, c, " You may not reregister.\r\n");
+            return;
+        }
+        state.users.AppendRecord(c.Nick, std::move(stored));
+        Reply(state, c, " You have been registered.\r\n");
+    });
+}
+
+}  // namespace qm

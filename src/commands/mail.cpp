@@ -1,0 +1,78 @@
+#include "commands/mail.h"
+
+#include <optional>
+
+namespace qm {
+
+namespace {
+
+bool Registered(const ChatState& state, TTcpSrvClient& client) {
+    if (state.users.FindUserRecord(client.Nick) >= 0) return true;
+    Reply(state, client, " You are not registered.\r\n");
+    return false;
+}
+
+// The message number of /read and /del; text that is no whole number names
+// no message.
+std::optional<int> MessageNumber(std::string_view text) {
+    try {
+        return ParseWholeNumber(text);
+    } catch (const SettingError&) {
+        return std::nullopt;
+    }
+}
+
+int FindOwnMessage(const ChatState& state, const TTcpSrvClient& client, std::string_view number) {
+    const auto n = MessageNumber(number);
+    return n ? state.mail.FindMessage(client.Nick, *n) : -1;
+}
+
+}  // namespace
+
+void CmdSend(ChatState& state, TTcpSrvClient& client, std::string_view line) {
+    if (!Registered(state, client)) return;
+    // "/send nick = message": the "=" is looked for from the 9th character to
+    // the next-to-last one (1-based); the first one found splits the line.
+    std::size_t equals = std::string_view::npos;
+    for (std::size_t i = 8; i + 1 < line.size(); ++i) {
+        if (line[i] == '=') {
+            equals = i;
+            break;
+        }
+    }
+    if (equals == std::string_view::npos) return;
+    const std::string recipient(line.substr(6, equals - 7));
+    const std::string_view message = line.substr(equals + 2 <= line.size() ? equals + 2 : line.size());
+    if (state.users.FindUserRecord(recipient) < 0) {
+        Reply(state, client, " Recipient: " + recipient + " is not registered.\r\n");
+        return;
+    }
+    state.mail.Append(recipient, client.Nick, message);
+    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
+        if (EqualsIgnoreCase(other.Nick, recipient))
+            Reply(state, other, " You have a new message.  Type /read to list your messages.\r\n");
+    });
+}
+
+void CmdRead(ChatState& state, TTcpSrvClient& client, std::string_view number) {
+    if (!Registered(state, client)) return;
+    if (number.empty()) {
+        Reply(state, client, " You have " + std::to_string(state.mail.CountFor(client.Nick)) + " messages.\r\n");
+        return;
+    }
+    const int index = FindOwnMessage(state, client, number);
+    Reply(state, client, index < 0 ? std::string(" No such message!\r\n") : " " + state.mail.MessageLine(index) + "\r\n");
+}
+
+void CmdDel(ChatState& state, TTcpSrvClient& client, std::string_view number) {
+    if (!Registered(state, client)) return;
+    const int index = FindOwnMessage(state, client, number);
+    if (index < 0) {
+        Reply(state, client, " No such message.\r\n");
+        return;
+    }
+    state.mail.Remove(index);
+    Reply(state, client, " Message deleted.\r\n");
+}
+
+}  // namespace qm
