@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "chat_fixture.h"
 #include "storage/text_file.h"
 
 namespace qm {
@@ -104,13 +105,19 @@ protected:
     void TearDown() override {
         if (!HasFailure()) fs::remove_all(dir_);
     }
-    // The shipped defaults, listening on a free port.
-    void PrepareDataDir() {
+    // The shipped defaults, listening on `port` (0: any free one).
+    void PrepareDataDir(unsigned short port = 0) {
         for (const auto& entry : fs::directory_iterator(fs::path(QM_SOURCE_DIR) / "data"))
-            fs::copy_file(entry.path(), dir_ / entry.path().filename());
+            fs::copy_file(entry.path(), dir_ / entry.path().filename(), fs::copy_options::overwrite_existing);
         auto lines = ReadLines(dir_ / "qmserv.dat");
-        lines[0] = "0";
+        lines[0] = std::to_string(port);
         WriteLines(dir_ / "qmserv.dat", lines);
+    }
+    // A port that was free a moment ago.
+    static unsigned short FreePort() {
+        asio::io_context io;
+        asio::ip::tcp::acceptor probe(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+        return probe.local_endpoint().port();
     }
     fs::path dir_;
 };
@@ -158,6 +165,31 @@ TEST_F(DaemonTest, HangUpReloadsAndTerminateSavesEverything) {
     for (const auto& entry : fs::directory_iterator(dir_))
         if (entry.path().extension() == ".log") logWritten = true;
     EXPECT_TRUE(logWritten);
+}
+
+TEST_F(DaemonTest, RegistrationSurvivesAKillSoonAfterIt) {
+    const unsigned short port = FreePort();
+    PrepareDataDir(port);
+    {
+        Daemon daemon(dir_);
+        ASSERT_TRUE(daemon.WaitForOutput("Databases ready."));
+        test::TestClient ann(port);
+        ann.ReadUntil("Nickname: \r\n");
+        ann.Send("Ann\r\n/reg secret\r\n");
+        ann.ReadUntil("You have been registered.\r\n");
+        // A few seconds later the process dies without any chance to save.
+        std::this_thread::sleep_for(3s);
+        EXPECT_EQ(daemon.Signal(SIGKILL), -1);
+    }
+    Daemon daemon(dir_);
+    ASSERT_TRUE(daemon.WaitForOutput("Databases ready."));
+    test::TestClient ann(port);
+    ann.ReadUntil("Nickname: \r\n");
+    ann.Send("Ann\r\n");
+    EXPECT_EQ(ann.ReadUntil("Password: "), "Ann\r\nPassword: ");
+    ann.Send("secret\r\n");
+    EXPECT_EQ(ann.ReadUntil("joined the chat.\r\n").find("You have 0 messages."), 4u);
+    EXPECT_EQ(daemon.Signal(SIGTERM), 0);
 }
 
 }  // namespace
