@@ -9,6 +9,7 @@
 #include <asio/post.hpp>
 #include <future>
 
+#include "scratch_dir.h"
 #include "storage/text_file.h"
 
 namespace qm::test {
@@ -69,11 +70,7 @@ DataFiles DefaultDataFiles() {
 }
 
 bool ChatServerFixture::StartServer(const DataFiles& overrides, const std::string& preferences) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dataDir_ = fs::path(::testing::TempDir()) /
-               ("qm_chat_" + std::to_string(::getpid()) + "_" + info->test_suite_name() + "_" + info->name());
-    fs::remove_all(dataDir_);
-    fs::create_directories(dataDir_);
+    dataDir_ = MakeScratchDir("chat");
     DataFiles files = DefaultDataFiles();
     for (const auto& [name, text] : overrides) files[name] = text;
     for (const auto& [name, text] : files)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "chat_fixture.h"
 #include "storage/text_file.h"
 
@@ -96,11 +97,7 @@ private:
 class DaemonTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::path(::testing::TempDir()) /
-               ("qm_daemon_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = test::MakeScratchDir("daemon");
     }
     void TearDown() override {
         if (!HasFailure()) fs::remove_all(dir_);

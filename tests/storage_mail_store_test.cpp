@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "storage/mail_store.h"
 #include "storage/text_file.h"
 
@@ -77,11 +78,7 @@ TEST(StorageRtf, WrittenLinesReadBackExactly) {
 class StorageMailStore : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::path(::testing::TempDir()) /
-               ("qm_mail_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = test::MakeScratchDir("mail");
         store_.onChange = [this] { ++changes_; };
     }
     void TearDown() override { fs::remove_all(dir_); }

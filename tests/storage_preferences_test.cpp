@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "scratch_dir.h"
 #include "storage/preferences.h"
 #include "storage/text_file.h"
 
@@ -17,11 +18,7 @@ namespace fs = std::filesystem;
 class StoragePreferences : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::path(::testing::TempDir()) /
-               ("qm_prefs_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = test::MakeScratchDir("prefs");
         SaveEnv("XDG_CONFIG_HOME", savedXdg_);
         SaveEnv("HOME", savedHome_);
     }

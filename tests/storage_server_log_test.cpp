@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "storage/clock.h"
 #include "storage/server_log.h"
 #include "storage/text_file.h"
@@ -67,11 +68,7 @@ TEST(StorageClock, DurationHoursRestartAfterADay) {
 class StorageServerLog : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::path(::testing::TempDir()) /
-               ("qm_log_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = test::MakeScratchDir("log");
     }
     void TearDown() override { fs::remove_all(dir_); }
 

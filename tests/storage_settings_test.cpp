@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "storage/settings.h"
 #include "storage/text_file.h"
 
@@ -16,11 +17,7 @@ namespace fs = std::filesystem;
 class StorageSettings : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::path(::testing::TempDir()) /
-               ("qm_settings_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = test::MakeScratchDir("settings");
     }
     void TearDown() override { fs::remove_all(dir_); }
 

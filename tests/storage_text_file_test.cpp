@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "storage/text_file.h"
 
 namespace qm {
@@ -20,11 +21,7 @@ namespace fs = std::filesystem;
 class StorageTextFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::path(::testing::TempDir()) /
-               ("qm_text_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = test::MakeScratchDir("text");
     }
     void TearDown() override { fs::remove_all(dir_); }
 

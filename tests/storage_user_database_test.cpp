@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "storage/text_file.h"
 #include "storage/user_database.h"
 
@@ -68,11 +69,7 @@ TEST(StoragePasswordScheme, EncodePasswordEnciphersWithTheNickname) {
 class StorageUserDatabase : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::path(::testing::TempDir()) /
-               ("qm_users_" + std::to_string(::getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = test::MakeScratchDir("users");
         db_.onChange = [this] { ++changes_; };
     }
     void TearDown() override { fs::remove_all(dir_); }

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "commands/line_parsing.h"
+
 namespace qm {
 
 namespace {
@@ -31,15 +33,9 @@ int FindOwnMessage(const ChatState& state, const TTcpSrvClient& client, std::str
 
 void CmdSend(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     if (!Registered(state, client)) return;
-    // "/send nick = message": the "=" is looked for from the 9th character to
-    // the next-to-last one (1-based); the first one found splits the line.
-    std::size_t equals = std::string_view::npos;
-    for (std::size_t i = 8; i + 1 < line.size(); ++i) {
-        if (line[i] == '=') {
-            equals = i;
-            break;
-        }
-    }
+    // "/send nick = message": the "=" is looked for from the 9th character
+    // (1-based); the nickname ends two characters before it.
+    const std::size_t equals = FindSplittingEquals(line, 8);
     if (equals == std::string_view::npos) return;
     const std::string recipient(line.substr(6, equals - 7));
     const std::string_view message = line.substr(equals + 2 <= line.size() ? equals + 2 : line.size());

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "commands/line_parsing.h"
+
 
 namespace qm {
 
@@ -71,16 +73,9 @@ void CmdMe(ChatState& state, TTcpSrvClient& client, std::string_view action) {
 }
 
 void CmdPrivateMessage(ChatState& state, TTcpSrvClient& client, std::string_view line) {
-    // "/m nick = message": the "=" is looked for from the 7th character to
-    // the next-to-last one (1-based), so the nickname has at least two
-    // characters and the message at least one.
-    std::size_t equals = std::string_view::npos;
-    for (std::size_t i = 6; i + 1 < line.size(); ++i) {
-        if (line[i] == '=') {
-            equals = i;
-            break;
-        }
-    }
+    // "/m nick = message": the "=" is looked for from the 7th character
+    // (1-based), so the nickname has at least two characters.
+    const std::size_t equals = FindSplittingEquals(line, 6);
     if (equals == std::string_view::npos) return;
     const std::string_view nick = line.substr(3, equals - 4);
     std::string_view message = line.substr(equals + 2 <= line.size() ? equals + 2 : line.size());
