@@ -15,21 +15,20 @@ std::string LegacyRecord(const std::string& nick, const std::string& password) {
 
 class Accounts : public ChatServerFixture {
 protected:
-    // Logs in with a registered nickname and its password.
-    void LoginRegistered(TestClient& c, const std::string& nick, const std::string& password, int messages = 0) {
+    // Chooses a registered nickname and answers its password prompt.
+    void AnswerPrompt(TestClient& c, const std::string& nick, const std::string& password) {
         c.ExpectBanner("Hello there.\r\n");
         c.Send(nick + "\r\n");
         EXPECT_EQ(c.Read(nick + "\r\nPassword: "), nick + "\r\nPassword: ");
         c.Send(password + "\r\n");
+    }
+    void LoginRegistered(TestClient& c, const std::string& nick, const std::string& password, int messages = 0) {
+        AnswerPrompt(c, nick, password);
         const std::string in = "*** You have " + std::to_string(messages) + " messages.\r\nWelcome!\r\n*** " + nick + " joined\r\n";
         EXPECT_EQ(c.ReadUntil(" joined\r\n"), in);
     }
-    // Answers a password prompt wrongly.
     void RefusedPassword(TestClient& c, const std::string& nick, const std::string& password) {
-        c.ExpectBanner("Hello there.\r\n");
-        c.Send(nick + "\r\n");
-        EXPECT_EQ(c.Read(nick + "\r\nPassword: "), nick + "\r\nPassword: ");
-        c.Send(password + "\r\n");
+        AnswerPrompt(c, nick, password);
         EXPECT_EQ(c.Read("*** Bad password, try another nick: "), "*** Bad password, try another nick: ");
     }
     std::string StoredPassword(const std::string& nick) {
