@@ -51,8 +51,30 @@ TEST(DispatchTable, FirstMatchingRowWins) {
     EXPECT_EQ(me->text, "/me");
     EXPECT_EQ(CommandArgument(*me, "/meow"), "w");
     EXPECT_EQ(CommandArgument(*me, "/me"), "");
-    EXPECT_EQ(FindCommand("/mx")->text, "/m");
-    EXPECT_EQ(FindCommand("/nothing"), nullptr);
+    EXPECT_EQ(FindCommand("/xyz"), nullptr);
+    EXPECT_EQ(FindCommand("/PASS x"), nullptr);
+}
+
+TEST(DispatchTable, OverlappingCommandsResolveInTableOrder) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/kill bob = x", "/kill"}, {"/k bob", "/k"},        {"/op", "/op"},
+        {"/OP", "/op"},             {"/op now", "/o"},       {"/on hi", "/on"},
+        {"/names", "/names"},       {"/namesx", "/n"},       {"/n bob", "/n"},
+        {"/whois bob", "/whois"},   {"/who", "/who"},        {"/deop bob", "/deop"},
+        {"/del 1", "/del"},         {"/DEL 1", "/d"},        {"/d bob", "/d"},
+        {"/join x", "/join"},       {"/j x", "/j"},          {"/ver", "/ver"},
+        {"/version", "/v"},         {"/move e4", "/move"},   {"/mexample", "/me"},
+        {"/m bob = hi", "/m"},      {"/password", "/pass"},  {"/help", "/help"},
+        {"/help channels", "/help channels"},                {"/HELP REGISTRATION", "/help registration"},
+    };
+    for (const auto& [line, command] : cases) {
+        const CommandRow* row = FindCommand(line);
+        ASSERT_NE(row, nullptr) << line;
+        EXPECT_EQ(row->text, command) << line;
+    }
+    // Whole-line commands take nothing longer.
+    EXPECT_EQ(FindCommand("/whom"), nullptr);
+    EXPECT_EQ(FindCommand("/helpme"), nullptr);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // What the command interpreter works on: the connections, the settings, the
 // stores and the log. Everything here is touched only on the loop thread.
 #include <chrono>
+#include <filesystem>
+#include <functional>
 #include <string_view>
 
 #include "irc/irc_link.h"
@@ -30,6 +32,12 @@ struct ChatState {
     PasswordWorker& passwords;
     // How long a wrong password holds back the client's next line.
     std::chrono::milliseconds badPasswordDelay;
+    // Where the data files are (bans.txt is written by /ban).
+    std::filesystem::path dataDir;
+    // Shows an error to the operator ("Cannot create file ...").
+    std::function<void(const std::string&)> reportError;
+    // The most connections there have been at once (banned ones never count).
+    int PeakUsers = 0;
 };
 
 // The `Prefix` setting followed by `text` (which begins with a blank).

@@ -16,6 +16,9 @@ using CommandHandler = void (*)(ChatState& state, TTcpSrvClient& client, std::st
 
 // How much of the line is compared with the command text.
 enum class Match { kFirstN, kWholeLine };
+// The server-wide role a command needs. A sender without it is answered as
+// for a line that matches no command, and the attempt is logged.
+enum class Role { kAnyone, kAdmin, kServOp, kChanOp, kSpy };
 // Whether letter case matters in that comparison.
 enum class Case { kExact, kIgnored };
 
@@ -28,7 +31,12 @@ struct CommandRow {
     // line itself or takes no argument.
     int argOffset;
     CommandHandler handler;
+    Role role = Role::kAnyone;
+    // Logged after the sender's address and nickname when the role is missing.
+    std::string_view refusal = {};
 };
+
+bool HasRole(const TTcpSrvClient& client, Role role);
 
 std::span<const CommandRow> CommandTable();
 
@@ -59,8 +67,7 @@ constexpr bool Shadows(const CommandRow& earlier, const CommandRow& later) {
         return later.match == Match::kWholeLine && RowMatches(earlier, later.text) &&
                (earlier.caseRule == Case::kIgnored || later.caseRule == Case::kExact);
     if (earlier.caseRule == Case::kExact && later.caseRule == Case::kIgnored) return false;
-    return RowMatches(CommandRow{earlier.text, Match::kFirstN, earlier.caseRule, 0, nullptr},
-                      later.text);
+    return RowMatches(CommandRow{earlier.text, Match::kFirstN, earlier.caseRule, 0, nullptr}, later.text);
 }
 
 template <std::size_t N>

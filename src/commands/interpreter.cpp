@@ -16,7 +16,13 @@ void ProcessData(ChatState& state, TTcpSrvClient& client) {
     } else if (client.AwaitingNickPassword) {
         HandleNickChangePassword(state, client);
     } else if (const CommandRow* row = FindCommand(client.ReceivedLine)) {
-        row->handler(state, client, CommandArgument(*row, client.ReceivedLine));
+        if (HasRole(client, row->role)) {
+            row->handler(state, client, CommandArgument(*row, client.ReceivedLine));
+        } else {
+            // Exactly like a line that matches no command; the attempt is logged.
+            Reply(state, client, " No such command.\r\n");
+            state.log.Add(client.PeerAddr + ": " + client.Nick + std::string(row->refusal));
+        }
     } else if (!client.ReceivedLine.empty() && client.ReceivedLine.front() == '/') {
         Reply(state, client, " No such command.\r\n");
     } else {

@@ -80,7 +80,7 @@ ChatServer::ChatServer(asio::io_context& io, OperatorObserver& observer, ChatSer
       passwords_(io),
       server_(io, *this),
       state_{settings_, server_, users_, mail_, log_, online_, link_, clock_, passwords_,
-             options_.badPasswordDelay},
+             options_.badPasswordDelay, options_.dataDir, [this](const std::string& e) { ReportError(e); }},
       saveTimer_(io),
       floodTimer_(io),
       writeBehindTimer_(io) {
@@ -236,7 +236,7 @@ void ChatServer::OnClientConnect(TTcpSrvClient& client) {
     client.SetLineEcho(true);
     client.ResetForConnect(now);
     client.SendStr("Announcements:\r\n" + settings_.Announcement);
-    if (static_cast<int>(server_.GetClientCount()) > peakUsers_) ++peakUsers_;
+    if (static_cast<int>(server_.GetClientCount()) > state_.PeakUsers) ++state_.PeakUsers;
 }
 
 void ChatServer::OnDataAvailable(TTcpSrvClient& client, std::string line, bool terminated) {

@@ -63,7 +63,7 @@ public:
     ChatState& state() { return state_; }
     const Settings& settings() const { return settings_; }
     const ServerLog& log() const { return log_; }
-    int PeakUsers() const { return peakUsers_; }
+    int PeakUsers() const { return state_.PeakUsers; }
 
 private:
     // TransportEvents
@@ -108,7 +108,6 @@ private:
     std::chrono::milliseconds saveInterval_{300000};
     bool writeBehindArmed_ = false;
     bool databasesLoaded_ = false;
-    int peakUsers_ = 0;
 };
 
 }  // namespace qm

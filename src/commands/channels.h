@@ -1,0 +1,16 @@
+#pragma once
+// Channels and the channel operator's commands: /j, /n, /o, /d, /k, /l, /wall, /v.
+#include "commands/chat_state.h"
+
+namespace qm {
+
+void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view argument);
+void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view argument);
+void CmdOp(ChatState& state, TTcpSrvClient& client, std::string_view argument);
+void CmdDeop(ChatState& state, TTcpSrvClient& client, std::string_view argument);
+void CmdKick(ChatState& state, TTcpSrvClient& client, std::string_view argument);
+void CmdLock(ChatState& state, TTcpSrvClient& client, std::string_view argument);
+void CmdWall(ChatState& state, TTcpSrvClient& client, std::string_view argument);
+void CmdVoice(ChatState& state, TTcpSrvClient& client, std::string_view argument);
+
+}  // namespace qm
