@@ -250,6 +250,9 @@ row() {
   echo "| $1 | $(fmt "$q" "$4" "$5") | $(fmt "$n" "$4" "$5") | $(ratio "$q" "$n") | $6 |"
 }
 
+# The optimisation log is written by hand: it survives a new report.
+history=""
+[ -f "$out" ] && history=$(sed -n '/^## Optimisation log/,$p' "$out")
 {
   echo "# Performance"
   echo
@@ -335,6 +338,10 @@ row() {
   echo '```'
   cat "$results"
   echo '```'
+  if [ -n "$history" ]; then
+    echo
+    echo "$history"
+  fi
   if [ -s "$failures" ]; then
     echo
     echo "## Failed measurements"

@@ -225,7 +225,7 @@ TEST_F(Mail, SendReadAndDelete) {
         {"/del 0", "*** No such message.\r\n"},
         {"/del x", "*** No such message.\r\n"},
         {"/del", "*** No such message.\r\n"},
-        {"/DEL 1", "*** No such command.\r\n"},
+        {"/DEL 1", "*** You are not an op.\r\n"},  // not /del: it falls to /d
         {"/del 1", "*** Message deleted.\r\n"},
         {"/read 1", "*** From: Ann : 2 = 3\r\n"},
         {"/read", "*** You have 1 messages.\r\n"},

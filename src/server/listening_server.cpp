@@ -142,17 +142,29 @@ void TWSocketServer::FlushAll() {
 void TWSocketServer::NoteOutputReleased(std::size_t bytes) {
     // A burst of output (a login storm announced to a full channel) leaves
     // the heap at its high-water mark, with the freed buffers scattered
-    // between live records. Once a burst has passed, hand that memory back
-    // to the system, so that an idle server stays small.
-    constexpr std::size_t kBurst = 4 << 20;
+    // between live records. Once a burst is over (nothing released for a
+    // quarter of a second), hand that memory back to the system, so that an
+    // idle server stays small.
+    constexpr std::size_t kBurst = 1 << 20;
     releasedSinceTrim_ += bytes;
+    lastRelease_ = std::chrono::steady_clock::now();
     if (releasedSinceTrim_ < kBurst || trimScheduled_) return;
     trimScheduled_ = true;
-    trimTimer_.expires_after(std::chrono::milliseconds(250));
+    ScheduleTrim(kTrimQuiet);
+}
+
+void TWSocketServer::ScheduleTrim(std::chrono::steady_clock::duration wait) {
+    trimTimer_.expires_after(wait);
     trimTimer_.async_wait([this](std::error_code ec) {
+        if (ec) return;
+        const auto quiet = std::chrono::steady_clock::now() - lastRelease_;
+        if (quiet < kTrimQuiet) {
+            ScheduleTrim(kTrimQuiet - quiet);
+            return;
+        }
         trimScheduled_ = false;
         releasedSinceTrim_ = 0;
-        if (!ec) ::malloc_trim(0);
+        ::malloc_trim(0);
     });
 }
 

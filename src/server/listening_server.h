@@ -75,6 +75,7 @@ private:
     void FlushAll();
     void FlushWhenQuiet();
     void NoteOutputReleased(std::size_t bytes);
+    void ScheduleTrim(std::chrono::steady_clock::duration wait);
     void HandleClosed(std::shared_ptr<TTcpSrvClient> client, std::string partial);
     void HandleOverflow(TTcpSrvClient& client);
     std::pair<char*, std::size_t> ReadBuffer() { return {readBuffer_.data(), readBuffer_.size()}; }
@@ -93,6 +94,8 @@ private:
     asio::steady_timer trimTimer_;
     std::size_t releasedSinceTrim_ = 0;
     bool trimScheduled_ = false;
+    static constexpr auto kTrimQuiet = std::chrono::milliseconds(250);
+    std::chrono::steady_clock::time_point lastRelease_;
     // One buffer serves every read: bytes are handed on before the next read.
     std::vector<char> readBuffer_ = std::vector<char>(16384);
 };
