@@ -22,7 +22,7 @@ using namespace std::chrono_literals;
 
 class Daemon {
 public:
-    explicit Daemon(const fs::path& dataDir) {
+    explicit Daemon(const fs::path& dataDir, const std::vector<std::string>& extraArgs = {}) {
         int out[2], err[2];
         EXPECT_EQ(::pipe(out), 0);
         EXPECT_EQ(::pipe(err), 0);
@@ -35,7 +35,10 @@ public:
             const std::string dir = dataDir.string();
             // Keep the preference store out of the user's home.
             ::setenv("XDG_CONFIG_HOME", (dataDir / "config").c_str(), 1);
-            ::execl(QM_DAEMON_PATH, QM_DAEMON_PATH, "--data-dir", dir.c_str(), nullptr);
+            std::vector<const char*> argv = {QM_DAEMON_PATH, "--data-dir", dir.c_str()};
+            for (const auto& arg : extraArgs) argv.push_back(arg.c_str());
+            argv.push_back(nullptr);
+            ::execv(QM_DAEMON_PATH, const_cast<char* const*>(argv.data()));
             ::_exit(127);
         }
         ::close(out[1]);
@@ -56,6 +59,19 @@ public:
     bool WaitForOutput(const std::string& text) {
         const auto deadline = std::chrono::steady_clock::now() + 10s;
         while (stdout_.find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline || !ReadMore(out_, stdout_)) return false;
+        }
+        return true;
+    }
+    // Reads standard output until `text` has appeared `count` times.
+    bool WaitForOutputCount(const std::string& text, int count) {
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        auto seen = [&] {
+            int n = 0;
+            for (auto at = stdout_.find(text); at != std::string::npos; at = stdout_.find(text, at + 1)) ++n;
+            return n;
+        };
+        while (seen() < count) {
             if (std::chrono::steady_clock::now() > deadline || !ReadMore(out_, stdout_)) return false;
         }
         return true;
@@ -186,6 +202,69 @@ TEST_F(DaemonTest, RegistrationSurvivesAKillSoonAfterIt) {
     EXPECT_EQ(ann.ReadUntil("Password: "), "Ann\r\nPassword: ");
     ann.Send("secret\r\n");
     EXPECT_EQ(ann.ReadUntil("joined the chat.\r\n").find("You have 0 messages."), 4u);
+    EXPECT_EQ(daemon.Signal(SIGTERM), 0);
+}
+
+// Logs in as `nick`, tries "/admin <password>" and returns what came back
+// (up to the answer to an empty line sent after it).
+std::string TryAdmin(unsigned short port, const std::string& nick, const std::string& password) {
+    test::TestClient client(port);
+    client.ReadUntil("Nickname: \r\n");
+    client.Send(nick + "\r\n");
+    client.ReadUntil("joined the chat.\r\n");
+    client.Send("/admin " + password + "\r\n\r\n");
+    return client.ReadUntil("No text to send.\r\n");
+}
+
+TEST_F(DaemonTest, AdminPasswordComesFromItsFileAndIsReadAgainOnHangUp) {
+    const unsigned short port = FreePort();
+    PrepareDataDir(port);
+    const fs::path passFile = dir_ / "admin-pass";
+    WriteFileAtomic(passFile, "Opensesame\r\nsecond line\r\n");
+    Daemon daemon(dir_, {"--admin-pass-file", passFile.string()});
+    ASSERT_TRUE(daemon.WaitForOutput("Databases ready."));
+    // Only the first line counts, and letter case does not.
+    EXPECT_NE(TryAdmin(port, "Ann", "OPENSESAME").find("Admin mode enabled."), std::string::npos);
+    EXPECT_EQ(TryAdmin(port, "Ben", "second line").find("Admin mode enabled."), std::string::npos);
+
+    WriteFileAtomic(passFile, "xyzzy42plugh\n");
+    daemon.Send(SIGHUP);
+    ASSERT_TRUE(daemon.WaitForOutput("Reloaded preferences."));
+    EXPECT_EQ(TryAdmin(port, "Cid", "opensesame").find("Admin mode enabled."), std::string::npos);
+    EXPECT_NE(TryAdmin(port, "Dee", "xyzzy42plugh").find("Admin mode enabled."), std::string::npos);
+
+    // A file that has gone keeps the password that was read last.
+    fs::remove(passFile);
+    daemon.Send(SIGHUP);
+    ASSERT_TRUE(daemon.WaitForOutputCount("Reloaded preferences.", 2));
+    EXPECT_NE(TryAdmin(port, "Eve", "xyzzy42plugh").find("Admin mode enabled."), std::string::npos);
+    EXPECT_EQ(daemon.Signal(SIGTERM), 0);
+    EXPECT_NE(daemon.Stderr().find("Cannot open file"), std::string::npos) << daemon.Stderr();
+    // The password is never written anywhere.
+    EXPECT_EQ(daemon.Stdout().find("xyzzy42plugh"), std::string::npos);
+    EXPECT_EQ(daemon.Stdout().find("pensesame"), std::string::npos);
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+        if (entry.is_regular_file()) {
+            EXPECT_EQ(ReadFileBytes(entry.path()).find("xyzzy42plugh"), std::string::npos) << entry.path();
+        }
+    }
+}
+
+TEST_F(DaemonTest, AdminPasswordFileThatCannotBeReadStopsTheStart) {
+    PrepareDataDir();
+    Daemon daemon(dir_, {"--admin-pass-file", (dir_ / "missing").string()});
+    EXPECT_EQ(daemon.Wait(), 1);
+    EXPECT_NE(daemon.Stderr().find("Cannot open file"), std::string::npos) << daemon.Stderr();
+    EXPECT_NE(daemon.Stderr().find("missing"), std::string::npos) << daemon.Stderr();
+}
+
+TEST_F(DaemonTest, WithoutAnAdminPasswordAdminIsRefused) {
+    const unsigned short port = FreePort();
+    PrepareDataDir(port);
+    Daemon daemon(dir_);
+    ASSERT_TRUE(daemon.WaitForOutput("Databases ready."));
+    EXPECT_NE(TryAdmin(port, "Ann", "").find(" No such command.\r\n"), std::string::npos);
+    EXPECT_TRUE(daemon.WaitForOutput("Ann attempted to log in as admin.  No pass set: Failed."));
     EXPECT_EQ(daemon.Signal(SIGTERM), 0);
 }
 

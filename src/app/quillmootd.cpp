@@ -10,6 +10,7 @@
 
 #include "server/chat_server.h"
 #include "storage/settings.h"
+#include "storage/text_file.h"
 
 namespace fs = std::filesystem;
 
@@ -47,6 +48,13 @@ bool SeedIfEmpty(const fs::path& dir, const fs::path& defaults) {
     return true;
 }
 
+// The administrator password is the first line of its file (empty for an
+// empty file). It goes straight into the settings and nowhere else.
+std::string ReadAdminPass(const std::string& file) {
+    const auto lines = qm::ReadLines(file);
+    return lines.empty() ? std::string() : lines.front();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,8 +67,21 @@ int main(int argc, char** argv) {
     app.add_option("--defaults-dir", defaultsDir,
                    "Shipped default files, copied into an empty data directory")
         ->capture_default_str();
+    std::string adminPassFile;
+    app.add_option("--admin-pass-file", adminPassFile,
+                   "File whose first line is the administrator password for /admin (read again on SIGHUP)");
     app.set_version_flag("--version", std::string("quillmootd ") + QM_VERSION);
     CLI11_PARSE(app, argc, argv);
+
+    std::string adminPass;
+    if (!adminPassFile.empty()) {
+        try {
+            adminPass = ReadAdminPass(adminPassFile);
+        } catch (const qm::FileError& e) {
+            std::cerr << "quillmootd: " << e.what() << std::endl;
+            return 1;
+        }
+    }
 
     bool seeded = false;
     try {
@@ -75,6 +96,7 @@ int main(int argc, char** argv) {
     qm::ChatServerOptions options;
     options.dataDir = dataDir;
     qm::ChatServer server(io, observer, options);
+    server.SetSetting("AdminPass", std::move(adminPass));
     // Signals are caught from here on, so that one arriving during start-up
     // is handled once the loop runs instead of killing the process.
     asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
@@ -87,6 +109,15 @@ int main(int argc, char** argv) {
         if (ec) return;
         if (number == SIGHUP) {
             server.ReloadSettings();
+            if (!adminPassFile.empty()) {
+                // A file that cannot be read leaves the password as it was.
+                try {
+                    server.SetSetting("AdminPass", ReadAdminPass(adminPassFile));
+                } catch (const qm::FileError& e) {
+                    std::cerr << "quillmootd: " << e.what() << "; the administrator password is unchanged"
+                              << std::endl;
+                }
+            }
             signals.async_wait(onSignal);
             return;
         }

@@ -1,12 +1,75 @@
 #include "commands/modes.h"
 
+#include <string>
+
 namespace qm {
 
-// Not built yet: answered like a line that matches no command.
-void CmdAway(ChatState& state, TTcpSrvClient& client, std::string_view) { Reply(state, client, " No such command.\r\n"); }
-void CmdInvisible(ChatState& state, TTcpSrvClient& client, std::string_view) { Reply(state, client, " No such command.\r\n"); }
-void CmdEcho(ChatState& state, TTcpSrvClient& client, std::string_view) { Reply(state, client, " No such command.\r\n"); }
-void CmdQuery(ChatState& state, TTcpSrvClient& client, std::string_view) { Reply(state, client, " No such command.\r\n"); }
-void CmdQuit(ChatState& state, TTcpSrvClient& client, std::string_view) { Reply(state, client, " No such command.\r\n"); }
+void CmdAway(ChatState& state, TTcpSrvClient& client, std::string_view text) {
+    // A text given while away is dropped: the command only ends the away state.
+    if (client.Away) {
+        Reply(state, client, " You are no longer away.\r\n");
+        client.Away = false;
+        client.AwayMessage.clear();
+        return;
+    }
+    client.AwayMessage = text;
+    client.Away = true;
+    Reply(state, client, " You are now away.\r\n");
+}
+
+void CmdInvisible(ChatState& state, TTcpSrvClient& client, std::string_view) {
+    client.Invisible = !client.Invisible;
+    Reply(state, client, client.Invisible ? " Invisible mode enabled.\r\n" : " Invisible mode disabled.\r\n");
+}
+
+void CmdEcho(ChatState& state, TTcpSrvClient& client, std::string_view) {
+    const bool on = !client.LineEcho();
+    // The telnet echo option follows once the line has been handled.
+    client.SetLineEcho(on);
+    Reply(state, client, on ? " Echo enabled.\r\n" : " Echo disabled.\r\n");
+    // A registered user keeps the choice for the next login.
+    const int record = state.users.FindUserRecord(client.Nick);
+    if (record >= 0) state.users.SetRecordLine(record, UserDatabase::kEcho, on ? "Y" : "N");
+}
+
+void CmdQuery(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
+    if (nick.size() <= 1) {
+        client.QueryMode = false;
+        client.QueryTarget.clear();
+        Reply(state, client, " Query disabled.\r\n");
+        return;
+    }
+    bool found = false;
+    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
+        if (!EqualsIgnoreCase(other.Nick, nick)) return;
+        found = true;
+        Reply(state, client, " Beginning query with " + std::string(nick) + "\r\n");
+        client.QueryMode = true;
+        // Kept as typed: routing compares it without letter case.
+        client.QueryTarget = nick;
+    });
+    if (!found) Reply(state, client, " User is not online.\r\n");
+}
+
+void CmdQuit(ChatState& state, TTcpSrvClient& client, std::string_view reason) {
+    client.CloseDelayed();
+    if (client.InGame) {
+        state.server.ForEachClientDown([&](TTcpSrvClient& opponent) {
+            if (opponent.Nick != client.AuxNick) return;
+            opponent.SendStr("ERR\r\n");
+            opponent.InGame = false;
+            opponent.AuxNick.clear();
+        });
+    }
+    if (!state.link.ChannelSpy() && state.link.IsUp())
+        state.link.SayToLinkedChannel("*** " + client.Nick + " has quit.");
+    const std::string notice =
+        state.settings.Prefix + " " + client.Nick + " " + state.settings.Quit + " (" + std::string(reason) + ")\r\n";
+    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
+        if (&other != &client && EqualsIgnoreCase(other.Channel, client.Channel)) other.SendStr(notice);
+    });
+    // The notice above is the departure notice; later lines are ignored.
+    client.DepartureAnnounced = true;
+}
 
 }  // namespace qm
