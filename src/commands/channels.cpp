@@ -1,15 +1,220 @@
 #include "commands/channels.h"
 
+#include <string>
+
+#include "commands/login.h"
+
 namespace qm {
 
-// Not built yet: answered like a line that matches no command.
-void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view) { Reply(state, client, " No such command.\r\n"); }
-void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view) { Reply(state, client, " No such command.\r\n"); }
-void CmdOp(ChatState& state, TTcpSrvClient& client, std::string_view) { Reply(state, client, " No such command.\r\n"); }
-void CmdDeop(ChatState& state, TTcpSrvClient& client, std::string_view) { Reply(state, client, " No such command.\r\n"); }
-void CmdKick(ChatState& state, TTcpSrvClient& client, std::string_view) { Reply(state, client, " No such command.\r\n"); }
-void CmdLock(ChatState& state, TTcpSrvClient& client, std::string_view) { Reply(state, client, " No such command.\r\n"); }
-void CmdWall(ChatState& state, TTcpSrvClient& client, std::string_view) { Reply(state, client, " No such command.\r\n"); }
-void CmdVoice(ChatState& state, TTcpSrvClient& client, std::string_view) { Reply(state, client, " No such command.\r\n"); }
+namespace {
+
+// Channel events reach IRC only while the link is up and bi-directional.
+void TellIrc(ChatState& state, const std::string& text) {
+    if (state.link.IsUp() && !state.link.ChannelSpy()) state.link.SayToLinkedChannel(text);
+}
+
+bool NicknameInUse(const ChatState& state, std::string_view nick) {
+    bool inUse = false;
+    state.server.ForEachClientDown([&](const TTcpSrvClient& other) {
+        if (EqualsIgnoreCase(other.Nick, nick)) inUse = true;
+    });
+    return inUse;
+}
+
+// The channel operator's commands act on every user of that nickname (any
+// letter case) in exactly the operator's channel. Returns whether there was
+// one; when there was none, the operator has been told.
+template <typename F>
+bool ForEachTarget(ChatState& state, TTcpSrvClient& op, const std::string& channel,
+                   std::string_view nick, F&& f) {
+    bool found = false;
+    state.server.ForEachClientDown([&](TTcpSrvClient& target) {
+        if (target.Channel != channel || !EqualsIgnoreCase(target.Nick, nick)) return;
+        found = true;
+        f(target);
+    });
+    if (!found) Reply(state, op, " User is not online or not on this " + state.settings.Channel + ".\r\n");
+    return found;
+}
+
+void SendToExactChannel(const ChatState& state, const std::string& channel, const std::string& text) {
+    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
+        if (member.Channel == channel) member.SendStr(text);
+    });
+}
+
+bool RefuseNonOp(const ChatState& state, TTcpSrvClient& client) {
+    if (client.IsOp) return false;
+    Reply(state, client, " You are not an op.\r\n");
+    return true;
+}
+
+// /o and /d: the same steps, raising or clearing the flag.
+void SetOperator(ChatState& state, TTcpSrvClient& client, std::string_view nick, bool op) {
+    if (RefuseNonOp(state, client)) return;
+    const std::string channel = client.Channel;
+    if (!ForEachTarget(state, client, channel, nick, [&](TTcpSrvClient& target) { target.IsOp = op; }))
+        return;
+    const std::string target(nick);
+    TellIrc(state, "*** " + target + (op ? " was opped." : " was deopped."));
+    const std::string& word = op ? state.settings.Op : state.settings.Deop;
+    SendToExactChannel(state, channel, state.settings.Prefix + " " + target + " " + word + " " + client.Nick + "\r\n");
+}
+
+}  // namespace
+
+void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view argument) {
+    const std::string name(argument);
+    if (name.empty() || name == kChoosingNickname || name == "Chess") {
+        Reply(state, client, " Usage: /j <" + state.settings.Channel + ">\r\n");
+        return;
+    }
+    if (name == "IRC")
+        Reply(state, client,
+              " Commands for IRC: /v <nick> - Gives/Removes the ability to speak to others on IRC (if you are "
+              "an op).\r\n/stat - IRC status\r\n/im <nick> <message> - Send a private message to a person on "
+              "IRC.\r\n");
+
+    bool locked = false;
+    state.server.ForEachClientDown([&](const TTcpSrvClient& other) {
+        if (other.ChannelLocked && EqualsIgnoreCase(other.Channel, name)) locked = true;
+    });
+    if (locked) {
+        Reply(state, client, " Access to this " + state.settings.Channel + " is not allowed.\r\n");
+        return;
+    }
+
+    if (name == "IRC") TellIrc(state, "*** " + client.Nick + " has joined.");
+    if (client.Channel == "IRC") TellIrc(state, "*** " + client.Nick + " has left.");
+
+    // Undercover users come and go unannounced, but they still make a
+    // channel occupied.
+    const std::string oldChannel = client.Channel;
+    const std::string part = state.settings.Prefix + " " + client.Nick + " " + state.settings.Part + "\r\n";
+    const std::string join = state.settings.Prefix + " " + client.Nick + " " + state.settings.Join + "\r\n";
+    bool occupied = false;
+    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
+        if (EqualsIgnoreCase(member.Channel, oldChannel) && !client.Undercover) member.SendStr(part);
+        if (EqualsIgnoreCase(member.Channel, name)) {
+            if (!client.Undercover) member.SendStr(join);
+            occupied = true;
+        }
+    });
+
+    // The first to enter a channel runs it; the main channel has no operators.
+    // Anyone else keeps the operator status they had.
+    const bool main = EqualsIgnoreCase(name, state.settings.MainC);
+    if (main)
+        client.IsOp = false;
+    else if (!occupied)
+        client.IsOp = true;
+    client.ChannelLocked = false;
+    client.Channel = name;
+}
+
+void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view argument) {
+    if (client.ReceivedLine.find('=') != std::string::npos) {
+        Reply(state, client, " You may NOT have an = sign in your nick.  You may have any other character.\r\n");
+        return;
+    }
+    if (argument.empty()) {
+        Reply(state, client, " Useage: /n <nickname>\r\n");
+        return;
+    }
+    const std::string name(argument.substr(0, kMaxNickLength));
+    if (NicknameInUse(state, name)) {
+        Reply(state, client, " That nickname is in use.  Try another.\r\n");
+        return;
+    }
+    if (state.users.FindUserRecord(name) >= 0) {
+        // The new nickname is held while its password is awaited; the
+        // password step settles the change.
+        client.SendStr("Password: ");
+        client.AuxNick = client.Nick;
+        client.Nick = name;
+        client.AwaitingNickPassword = true;
+        client.SetLineEcho(false);
+        return;
+    }
+
+    const std::string old = client.Nick;
+    TellIrc(state, "*** " + old + " is now known as " + name);
+    // Members still without a nickname (a game client naming itself) never
+    // heard of the old name: for them this is the newcomer's arrival.
+    const std::string renamed = state.settings.Prefix + " " + old + " is now known as " + name + "\r\n";
+    const std::string arrived = state.settings.Prefix + " " + name + " " + state.settings.Join + "\r\n";
+    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
+        if (!EqualsIgnoreCase(member.Channel, client.Channel)) return;
+        member.SendStr(member.Nick == kChoosingNickname ? arrived : renamed);
+    });
+    state.online.RemoveAll(old);
+    state.online.Add(name);
+    client.Nick = name;
+}
+
+void CmdOp(ChatState& state, TTcpSrvClient& client, std::string_view argument) {
+    SetOperator(state, client, argument, true);
+}
+
+void CmdDeop(ChatState& state, TTcpSrvClient& client, std::string_view argument) {
+    SetOperator(state, client, argument, false);
+}
+
+void CmdKick(ChatState& state, TTcpSrvClient& client, std::string_view argument) {
+    if (RefuseNonOp(state, client)) return;
+    // Taken before the walk: an operator may kick itself out of the channel.
+    const std::string channel = client.Channel;
+    const std::string& main = state.settings.MainC;
+    const bool found = ForEachTarget(state, client, channel, argument, [&](TTcpSrvClient& target) {
+        target.Channel = main;
+        Reply(state, target, " You've been kicked.  Sending you to main area.\r\n");
+        target.ChannelLocked = false;
+        target.IsOp = false;
+    });
+    if (!found) return;
+    const std::string target(argument);
+    const std::string kicked = state.settings.Prefix + " " + target + " " + state.settings.Kick + " " + client.Nick + "\r\n";
+    const std::string arrived = state.settings.Prefix + " " + target + " " + state.settings.Join + "\r\n";
+    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
+        if (member.Channel == channel) member.SendStr(kicked);
+        if (member.Channel == main) member.SendStr(arrived);
+    });
+}
+
+void CmdLock(ChatState& state, TTcpSrvClient& client, std::string_view) {
+    if (RefuseNonOp(state, client)) return;
+    // Every member flips its own flag, so the channel stays locked while any
+    // member still carries it.
+    const std::string locked = state.settings.Prefix + " " + client.Nick + " has locked this " + state.settings.Channel + ".\r\n";
+    const std::string unlocked = state.settings.Prefix + " " + client.Nick + " has unlocked this " + state.settings.Channel + ".\r\n";
+    const std::string channel = client.Channel;
+    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
+        if (!EqualsIgnoreCase(member.Channel, channel)) return;
+        member.ChannelLocked = !member.ChannelLocked;
+        member.SendStr(member.ChannelLocked ? locked : unlocked);
+    });
+}
+
+void CmdWall(ChatState& state, TTcpSrvClient& client, std::string_view text) {
+    if (RefuseNonOp(state, client)) return;
+    const std::string line = "All ops <" + client.Nick + "> " + std::string(text) + "\r\n";
+    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
+        if (member.IsOp && EqualsIgnoreCase(member.Channel, client.Channel)) member.SendStr(line);
+    });
+}
+
+void CmdVoice(ChatState& state, TTcpSrvClient& client, std::string_view argument) {
+    // Only the operators of the linked channel decide who speaks on IRC.
+    if (!client.IsOp || client.Channel != "IRC") {
+        Reply(state, client, " You are not an op.\r\n");
+        return;
+    }
+    ForEachTarget(state, client, client.Channel, argument, [&](TTcpSrvClient& target) {
+        target.HasIrcVoice = !target.HasIrcVoice;
+        Reply(state, target,
+              target.HasIrcVoice ? " Your voice for the IRC link has been reissued.\r\n"
+                                 : " You have lost your voice for the IRC link.\r\n");
+    });
+}
 
 }  // namespace qm

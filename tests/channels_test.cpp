@@ -1,0 +1,389 @@
+// Moving between channels, nickname changes and the channel operator's
+// commands, over real sockets.
+#include <vector>
+
+#include "chat_fixture.h"
+#include "commands/channels.h"
+#include "storage/user_database.h"
+
+namespace qm::test {
+namespace {
+
+// A link that is up and records what the commands say on IRC.
+class RecordingLink final : public IrcLink {
+public:
+    bool IsUp() const override { return true; }
+    bool ChannelSpy() const override { return spy; }
+    std::string IrcChannel() const override { return "#quill"; }
+    void SayToLinkedChannel(std::string_view text) override { said.emplace_back(text); }
+    void SayToIrcUser(std::string_view, std::string_view) override {}
+
+    bool spy = false;
+    std::vector<std::string> said;
+};
+
+// The server's own state, talking to `link` instead of the server's link.
+ChatState WithLink(ChatState& base, IrcLink& link) {
+    return ChatState{.settings = base.settings,
+                     .server = base.server,
+                     .users = base.users,
+                     .mail = base.mail,
+                     .log = base.log,
+                     .online = base.online,
+                     .link = link,
+                     .clock = base.clock,
+                     .passwords = base.passwords,
+                     .badPasswordDelay = base.badPasswordDelay,
+                     .dataDir = base.dataDir,
+                     .reportError = base.reportError,
+                     .PeakUsers = base.PeakUsers};
+}
+
+class Channels : public ChatServerFixture {
+protected:
+    // Logs the users in, in this order, and empties what they have heard.
+    void Connect(const std::vector<std::string>& nicks, const DataFiles& files = {}) {
+        ASSERT_TRUE(StartServer(files));
+        for (const auto& nick : nicks) {
+            users_[nick] = std::make_unique<TestClient>(port_);
+            users_[nick]->Login(nick);
+        }
+        for (const auto& nick : nicks) users_[nick]->Collect();
+    }
+    TestClient& U(const std::string& nick) { return *users_.at(nick); }
+    void Set(const std::string& nick, const std::function<void(TTcpSrvClient&)>& f) {
+        OnServer([&](ChatServer& s) { f(*FindClient(s, nick)); });
+    }
+    template <typename T>
+    T Get(const std::string& nick, T TTcpSrvClient::*field) {
+        T value{};
+        OnServer([&](ChatServer& s) { value = FindClient(s, nick)->*field; });
+        return value;
+    }
+    // Sends a line and returns what came back up to the next empty-line answer.
+    std::string Do(const std::string& nick, const std::string& line) {
+        U(nick).Send(line + "\r\n");
+        return U(nick).Collect();
+    }
+    std::map<std::string, std::unique_ptr<TestClient>> users_;
+};
+
+TEST_F(Channels, JoinAnnouncesThePartAndTheJoin) {
+    Connect({"alice", "bob", "carol"});
+    EXPECT_EQ(Do("alice", "/j Room"), "/j Room\r\n*** alice left\r\n");
+    EXPECT_EQ(U("bob").Collect(), "*** alice left\r\n");
+    EXPECT_EQ(Do("bob", "/J ROOM"), "/J ROOM\r\n*** bob left\r\n");
+    EXPECT_EQ(U("alice").Collect(), "*** bob joined\r\n");
+    EXPECT_EQ(U("carol").Collect(), "*** alice left\r\n*** bob left\r\n");
+    // The channel is named as typed, and compared without letter case.
+    EXPECT_EQ(Get("bob", &TTcpSrvClient::Channel), "ROOM");
+
+    // Rejoining one's own channel: everybody there hears both, the sender too.
+    EXPECT_EQ(Do("alice", "/j room"), "/j room\r\n*** alice left\r\n*** alice joined\r\n");
+    EXPECT_EQ(U("bob").Collect(), "*** alice left\r\n*** alice joined\r\n");
+    EXPECT_EQ(U("carol").Collect(), "");
+
+    // An undercover user comes and goes unheard.
+    Set("bob", [](TTcpSrvClient& c) { c.Undercover = true; });
+    EXPECT_EQ(Do("bob", "/j Main"), "/j Main\r\n");
+    EXPECT_EQ(U("alice").Collect(), "");
+    EXPECT_EQ(U("carol").Collect(), "");
+}
+
+struct OperatorCase {
+    const char* what;
+    std::string bobChannel;  // where the only other user is
+    bool bobUndercover;
+    bool wasOp;
+    std::string target;
+    bool isOp;
+};
+
+TEST_F(Channels, JoinDecidesOperatorStatus) {
+    Connect({"alice", "bob"});
+    const std::vector<OperatorCase> cases = {
+        {"first into an empty channel", "Busy", false, false, "Empty", true},
+        {"into an occupied channel", "Busy", false, false, "busy", false},
+        {"an operator into an occupied channel", "Busy", false, true, "BUSY", true},
+        {"into a channel whose only member is undercover", "Busy", true, false, "Busy", false},
+        {"into the occupied main channel", "Main", false, true, "Main", false},
+        {"into the empty main channel", "Busy", false, true, "MAIN", false},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.what);
+        Set("alice", [&](TTcpSrvClient& c) {
+            c.Channel = "Start";
+            c.IsOp = k.wasOp;
+        });
+        Set("bob", [&](TTcpSrvClient& c) {
+            c.Channel = k.bobChannel;
+            c.Undercover = k.bobUndercover;
+        });
+        Do("alice", "/j " + k.target);
+        EXPECT_EQ(Get("alice", &TTcpSrvClient::IsOp), k.isOp);
+        EXPECT_EQ(Get("alice", &TTcpSrvClient::Channel), k.target);
+        U("bob").Collect();
+    }
+}
+
+TEST_F(Channels, JoinRefusals) {
+    Connect({"alice", "bob"});
+    TestClient waiting(port_);  // still at the nickname prompt, its pseudo-channel locked
+    waiting.ExpectBanner("Hello there.\r\n");
+    Set("bob", [](TTcpSrvClient& c) {
+        c.Channel = "Vault";
+        c.ChannelLocked = true;
+    });
+    const std::string usage = "*** Usage: /j <channel>\r\n";
+    const std::string denied = "*** Access to this channel is not allowed.\r\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/j", usage},
+        {"/j ", usage},
+        {"/j Chess", usage},
+        {"/j Choosing nickname...", usage},
+        {"/j vault", denied},
+        {"/j choosing nickname...", denied},
+    };
+    for (const auto& [line, reply] : cases) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(Do("alice", line), line + "\r\n" + reply);
+    }
+    // The summary of the IRC commands comes first, even when the way is barred.
+    Set("bob", [](TTcpSrvClient& c) { c.Channel = "IRC"; });
+    EXPECT_EQ(Do("alice", "/j IRC"),
+              "/j IRC\r\n*** Commands for IRC: /v <nick> - Gives/Removes the ability to speak to others on IRC "
+              "(if you are an op).\r\n/stat - IRC status\r\n/im <nick> <message> - Send a private message to a "
+              "person on IRC.\r\n" + denied);
+    // One's own lock bars a rejoin.
+    Set("alice", [](TTcpSrvClient& c) { c.ChannelLocked = true; });
+    EXPECT_EQ(Do("alice", "/j main"), "/j main\r\n" + denied);
+    EXPECT_EQ(Get("alice", &TTcpSrvClient::Channel), "Main");
+    EXPECT_EQ(U("bob").Collect(), "");
+}
+
+TEST_F(Channels, LockFlipsEveryMembersFlag) {
+    Connect({"alice", "bob", "carol"});
+    Do("alice", "/j Room");
+    Do("bob", "/j Room");
+    U("alice").Collect();
+    U("carol").Collect();
+    EXPECT_EQ(Do("bob", "/l"), "/l\r\n*** You are not an op.\r\n");
+
+    EXPECT_EQ(Do("alice", "/L"), "/L\r\n*** alice has locked this channel.\r\n");
+    EXPECT_EQ(U("bob").Collect(), "*** alice has locked this channel.\r\n");
+    EXPECT_TRUE(Get("bob", &TTcpSrvClient::ChannelLocked));
+    EXPECT_EQ(Do("carol", "/j room"), "/j room\r\n*** Access to this channel is not allowed.\r\n");
+
+    // A member who came in past the lock flips the other way, and keeps the
+    // channel locked on its own.
+    Set("bob", [](TTcpSrvClient& c) { c.ChannelLocked = false; });
+    EXPECT_EQ(Do("alice", "/l"), "/l\r\n*** alice has unlocked this channel.\r\n");
+    EXPECT_EQ(U("bob").Collect(), "*** alice has locked this channel.\r\n");
+    EXPECT_EQ(Do("carol", "/j ROOM"), "/j ROOM\r\n*** Access to this channel is not allowed.\r\n");
+    EXPECT_EQ(Do("alice", "/l"), "/l\r\n*** alice has locked this channel.\r\n");
+    EXPECT_EQ(U("bob").Collect(), "*** alice has unlocked this channel.\r\n");
+
+    // Once the last flagged member has gone, the channel is open again.
+    Do("alice", "/j Main");
+    EXPECT_EQ(U("carol").Collect(), "*** alice joined\r\n");
+    EXPECT_EQ(Do("carol", "/j Room"), "/j Room\r\n*** carol left\r\n");
+    EXPECT_EQ(U("bob").Collect(), "*** alice left\r\n*** carol joined\r\n");
+}
+
+TEST_F(Channels, OperatorCommandsNeedAnOperator) {
+    Connect({"alice", "bob"});
+    for (const std::string line : {"/o bob", "/d bob", "/k bob", "/l", "/wall hi", "/v bob", "/op now"}) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(Do("alice", line), line + "\r\n*** You are not an op.\r\n");
+    }
+    // Only in the linked channel does an operator hand out voices.
+    Set("alice", [](TTcpSrvClient& c) { c.IsOp = true; });
+    EXPECT_EQ(Do("alice", "/v bob"), "/v bob\r\n*** You are not an op.\r\n");
+    Set("alice", [](TTcpSrvClient& c) { c.Channel = "irc"; });
+    EXPECT_EQ(Do("alice", "/v bob"), "/v bob\r\n*** You are not an op.\r\n");
+    // The target's channel must be the operator's exactly.
+    Set("alice", [](TTcpSrvClient& c) { c.Channel = "MAIN"; });
+    const std::string absent = "*** User is not online or not on this channel.\r\n";
+    for (const std::string line : {"/o bob", "/d bob", "/k bob", "/o nobody"}) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(Do("alice", line), line + "\r\n" + absent);
+    }
+    EXPECT_EQ(U("bob").Collect(), "");
+    EXPECT_FALSE(Get("bob", &TTcpSrvClient::IsOp));
+}
+
+TEST_F(Channels, OpWallDeopAndKick) {
+    Connect({"alice", "bob", "carol", "dave"});
+    Do("alice", "/j Room");
+    Do("bob", "/j Room");
+    Do("dave", "/j Room");
+    for (const char* nick : {"alice", "bob", "carol", "dave"}) U(nick).Collect();
+
+    // The notice names the target as typed.
+    EXPECT_EQ(Do("alice", "/o BOB"), "/o BOB\r\n*** BOB opped by alice\r\n");
+    EXPECT_EQ(U("bob").Collect(), "*** BOB opped by alice\r\n");
+    EXPECT_TRUE(Get("bob", &TTcpSrvClient::IsOp));
+
+    // Only the channel's operators read /wall.
+    EXPECT_EQ(Do("bob", "/wall ops only"), "/wall ops only\r\nAll ops <bob> ops only\r\n");
+    EXPECT_EQ(U("alice").Collect(), "All ops <bob> ops only\r\n");
+    EXPECT_EQ(U("dave").Collect(), "*** BOB opped by alice\r\n");
+    EXPECT_EQ(U("carol").Collect(), "");
+
+    EXPECT_EQ(Do("bob", "/d alice"), "/d alice\r\n*** alice deopped by bob\r\n");
+    EXPECT_FALSE(Get("alice", &TTcpSrvClient::IsOp));
+
+    // The kicked user lands in the main channel, unlocked and without status.
+    Set("dave", [](TTcpSrvClient& c) {
+        c.IsOp = true;
+        c.ChannelLocked = true;
+    });
+    EXPECT_EQ(Do("bob", "/k dave"), "/k dave\r\n*** dave kicked by bob\r\n");
+    EXPECT_EQ(U("dave").Collect(),
+              "*** alice deopped by bob\r\n*** You've been kicked.  Sending you to main area.\r\n"
+              "*** dave joined\r\n");
+    EXPECT_EQ(U("carol").Collect(), "*** dave joined\r\n");
+    EXPECT_EQ(U("alice").Collect(), "*** alice deopped by bob\r\n*** dave kicked by bob\r\n");
+    EXPECT_EQ(Get("dave", &TTcpSrvClient::Channel), "Main");
+    EXPECT_FALSE(Get("dave", &TTcpSrvClient::IsOp));
+    EXPECT_FALSE(Get("dave", &TTcpSrvClient::ChannelLocked));
+
+    // A kick inside the main channel: its members hear both notices.
+    Set("carol", [](TTcpSrvClient& c) { c.IsOp = true; });
+    EXPECT_EQ(Do("carol", "/k Dave"), "/k Dave\r\n*** Dave kicked by carol\r\n*** Dave joined\r\n");
+    EXPECT_EQ(U("dave").Collect(),
+              "*** You've been kicked.  Sending you to main area.\r\n*** Dave kicked by carol\r\n*** Dave joined\r\n");
+
+    // An operator may deop itself.
+    EXPECT_EQ(Do("bob", "/d bob"), "/d bob\r\n*** bob deopped by bob\r\n");
+    EXPECT_FALSE(Get("bob", &TTcpSrvClient::IsOp));
+}
+
+TEST_F(Channels, VoiceToggles) {
+    Connect({"alice", "bob"});
+    Do("alice", "/j IRC");
+    Do("bob", "/j IRC");
+    U("alice").Collect();
+    EXPECT_TRUE(Get("alice", &TTcpSrvClient::IsOp));
+    EXPECT_EQ(Do("alice", "/v Bob"), "/v Bob\r\n");
+    EXPECT_EQ(U("bob").Collect(), "*** You have lost your voice for the IRC link.\r\n");
+    EXPECT_FALSE(Get("bob", &TTcpSrvClient::HasIrcVoice));
+    Do("alice", "/v bob");
+    EXPECT_EQ(U("bob").Collect(), "*** Your voice for the IRC link has been reissued.\r\n");
+    EXPECT_TRUE(Get("bob", &TTcpSrvClient::HasIrcVoice));
+}
+
+TEST_F(Channels, NickChangeRefusals) {
+    Connect({"alice", "bob"});
+    const std::string longName(40, 'x');
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/n a=b", "*** You may NOT have an = sign in your nick.  You may have any other character.\r\n"},
+        {"/n=bob", "*** You may NOT have an = sign in your nick.  You may have any other character.\r\n"},
+        {"/n", "*** Useage: /n <nickname>\r\n"},
+        {"/n ", "*** Useage: /n <nickname>\r\n"},
+        {"/n BOB", "*** That nickname is in use.  Try another.\r\n"},
+        {"/n ALICE", "*** That nickname is in use.  Try another.\r\n"},
+    };
+    for (const auto& [line, reply] : cases) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(Do("alice", line), line + "\r\n" + reply);
+    }
+    EXPECT_EQ(Get("alice", &TTcpSrvClient::Nick), "alice");
+    EXPECT_EQ(U("bob").Collect(), "");
+}
+
+TEST_F(Channels, NickChangeToAFreeName) {
+    Connect({"alice", "bob", "carol"});
+    Set("carol", [](TTcpSrvClient& c) { c.Channel = "Elsewhere"; });
+    const std::string longName(40, 'z');
+    const std::string cut(35, 'z');
+    EXPECT_EQ(Do("alice", "/n " + longName), "/n " + longName + "\r\n*** alice is now known as " + cut + "\r\n");
+    EXPECT_EQ(U("bob").Collect(), "*** alice is now known as " + cut + "\r\n");
+    EXPECT_EQ(U("carol").Collect(), "");
+    OnServer([&](ChatServer& s) {
+        EXPECT_EQ(FindClient(s, "alice"), nullptr);
+        EXPECT_NE(FindClient(s, cut), nullptr);
+        EXPECT_EQ(s.OnlineUsers(), (std::vector<std::string>{"bob", "carol", cut}));
+    });
+    // The in-use test looks at the cut name.
+    EXPECT_EQ(Do("bob", "/n " + cut + "extra"), "/n " + cut + "extra\r\n*** That nickname is in use.  Try another.\r\n");
+}
+
+TEST_F(Channels, NickChangeToARegisteredNameAsksForThePassword) {
+    Connect({"alice", "bob"}, {{"user.dat", "Reg\r\n" + EncodePassword("Reg", "pw") + "\r\nY\r\nN\r\nN\r\nN\r\n"}});
+    EXPECT_EQ(Do("alice", "/n Reg"), "/n Reg\r\nPassword: ");
+    OnServer([&](ChatServer& s) {
+        const TTcpSrvClient* c = FindClient(s, "Reg");
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(c->AuxNick, "alice");
+        EXPECT_TRUE(c->AwaitingNickPassword);
+        EXPECT_FALSE(c->LineEcho());
+    });
+    // Nobody has heard of it yet; the password step settles it.
+    EXPECT_EQ(U("bob").Collect(), "");
+    U("alice").Send("pw\r\n");
+    const std::string done = "*** You have 0 messages.\r\nWelcome!\r\n*** alice is now known as Reg\r\n";
+    EXPECT_EQ(U("alice").Read(done), done);
+    EXPECT_EQ(U("bob").Collect(), "*** alice is now known as Reg\r\n");
+}
+
+TEST_F(Channels, GameClientNamesItself) {
+    Connect({"alice"});
+    const std::string handshake = "gamma kilo omega sigma 48210573918265x-903174x-58\r\n";
+    TestClient g1(port_), g2(port_);
+    for (TestClient* g : {&g1, &g2}) {
+        g->ExpectBanner("Hello there.\r\n");
+        g->Send(handshake);
+        EXPECT_EQ(g->Read(handshake + "* Entered chess mode.\r\n" + kWontEcho),
+                  handshake + "* Entered chess mode.\r\n" + kWontEcho);
+    }
+    // Members without a name hear the newcomer arrive (echo is off in game mode).
+    g1.Send("/n Player1\r\n");
+    EXPECT_EQ(g1.Read("*** Player1 joined\r\n"), "*** Player1 joined\r\n");
+    EXPECT_EQ(g2.Read("*** Player1 joined\r\n"), "*** Player1 joined\r\n");
+    g2.Send("/n Player2\r\n");
+    EXPECT_EQ(g2.Read("*** Player2 joined\r\n"), "*** Player2 joined\r\n");
+    EXPECT_EQ(g1.Read("*** Choosing nickname... is now known as Player2\r\n"),
+              "*** Choosing nickname... is now known as Player2\r\n");
+    EXPECT_EQ(U("alice").Collect(), "");
+    EXPECT_EQ(Get("Player1", &TTcpSrvClient::Channel), "Chess");
+}
+
+TEST_F(Channels, ChannelEventsGoToALinkThatIsUp) {
+    Connect({"alice", "bob"});
+    RecordingLink link;
+    // The record stays valid while alice is connected, whatever her name.
+    TTcpSrvClient* alice = nullptr;
+    OnServer([&](ChatServer& s) { alice = FindClient(s, "alice"); });
+    ASSERT_NE(alice, nullptr);
+    auto run = [&](const std::function<void(ChatState&, TTcpSrvClient&)>& command) {
+        OnServer([&](ChatServer& s) {
+            ChatState state = WithLink(s.state(), link);
+            command(state, *alice);
+        });
+    };
+    run([](ChatState& st, TTcpSrvClient& c) { CmdJoin(st, c, "IRC"); });
+    run([](ChatState& st, TTcpSrvClient& c) { CmdJoin(st, c, "IRC"); });
+    run([](ChatState& st, TTcpSrvClient& c) { CmdOp(st, c, "ALICE"); });
+    run([](ChatState& st, TTcpSrvClient& c) { CmdDeop(st, c, "alice"); });
+    run([](ChatState& st, TTcpSrvClient& c) { CmdJoin(st, c, "irc"); });
+    run([](ChatState& st, TTcpSrvClient& c) { CmdNick(st, c, "Al"); });
+    EXPECT_EQ(link.said, (std::vector<std::string>{
+                             "*** alice has joined.",
+                             "*** alice has joined.",
+                             "*** alice has left.",
+                             "*** ALICE was opped.",
+                             "*** alice was deopped.",
+                             "*** alice has left.",
+                             "*** alice is now known as Al",
+                         }));
+    // In channel spy mode nothing goes out.
+    link.said.clear();
+    link.spy = true;
+    run([](ChatState& st, TTcpSrvClient& c) { CmdJoin(st, c, "IRC"); });
+    run([](ChatState& st, TTcpSrvClient& c) { CmdNick(st, c, "Alice2"); });
+    EXPECT_TRUE(link.said.empty());
+}
+
+}  // namespace
+}  // namespace qm::test
