@@ -188,6 +188,8 @@ TEST_F(ModesTest, QuitDuringAGameSendsErrToTheOpponentInAnotherChannel) {
     EXPECT_TRUE(observer_.WaitForLog("Client disconnecting: alice"));
     EXPECT_FALSE(Get("Bob", &TTcpSrvClient::InGame));
     EXPECT_EQ(Get("Bob", &TTcpSrvClient::AuxNick), "");
+    // The disconnect does not repeat the "ERR".
+    EXPECT_EQ(bob_->Collect(), "");
 }
 
 }  // namespace

@@ -60,6 +60,10 @@ void CmdQuit(ChatState& state, TTcpSrvClient& client, std::string_view reason) {
             opponent.InGame = false;
             opponent.AuxNick.clear();
         });
+        // The game is over for both: the disconnect that follows must not
+        // send the opponent a second "ERR".
+        client.InGame = false;
+        client.AuxNick.clear();
     }
     if (!state.link.ChannelSpy() && state.link.IsUp())
         state.link.SayToLinkedChannel("*** " + client.Nick + " has quit.");
