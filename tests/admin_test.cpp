@@ -9,25 +9,7 @@ namespace {
 
 class AdminTest : public ChatServerFixture {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(StartServer());
-        alice_ = std::make_unique<TestClient>(port_);
-        alice_->Login("alice");
-        bob_ = std::make_unique<TestClient>(port_, "127.0.0.2");
-        bob_->Login("Bob");
-        carol_ = std::make_unique<TestClient>(port_);
-        carol_->Login("carol");
-        alice_->ReadUntil("*** carol joined\r\n");
-        bob_->ReadUntil("*** carol joined\r\n");
-    }
-    void Set(const std::string& nick, const std::function<void(TTcpSrvClient&)>& f) {
-        OnServer([&](ChatServer& s) { f(*FindClient(s, nick)); });
-    }
-    bool Get(const std::string& nick, bool TTcpSrvClient::*field) {
-        bool value = false;
-        OnServer([&](ChatServer& s) { value = FindClient(s, nick)->*field; });
-        return value;
-    }
+    void SetUp() override { LogInThree("Bob", "127.0.0.2"); }
     void SetAdminPass(const std::string& pass) {
         OnServer([&](ChatServer& s) { s.SetSetting("AdminPass", pass); });
     }
@@ -37,7 +19,6 @@ protected:
         alice_->Send(line + "\r\n");
         EXPECT_EQ(alice_->Collect(), line + "\r\n" + reply);
     }
-    std::unique_ptr<TestClient> alice_, bob_, carol_;
 };
 
 struct RefusalCase {

@@ -9,64 +9,7 @@
 namespace qm::test {
 namespace {
 
-// A link that is up and records what the commands say on IRC.
-class RecordingLink final : public IrcLink {
-public:
-    bool IsUp() const override { return true; }
-    bool ChannelSpy() const override { return spy; }
-    std::string IrcChannel() const override { return "#quill"; }
-    void SayToLinkedChannel(std::string_view text) override { said.emplace_back(text); }
-    void SayToIrcUser(std::string_view, std::string_view) override {}
-
-    bool spy = false;
-    std::vector<std::string> said;
-};
-
-// The server's own state, talking to `link` instead of the server's link.
-ChatState WithLink(ChatState& base, IrcLink& link) {
-    return ChatState{.settings = base.settings,
-                     .server = base.server,
-                     .users = base.users,
-                     .mail = base.mail,
-                     .log = base.log,
-                     .online = base.online,
-                     .link = link,
-                     .clock = base.clock,
-                     .passwords = base.passwords,
-                     .badPasswordDelay = base.badPasswordDelay,
-                     .dataDir = base.dataDir,
-                     .reportError = base.reportError,
-                     .PeakUsers = base.PeakUsers};
-}
-
-class Channels : public ChatServerFixture {
-protected:
-    // Logs the users in, in this order, and empties what they have heard.
-    void Connect(const std::vector<std::string>& nicks, const DataFiles& files = {}) {
-        ASSERT_TRUE(StartServer(files));
-        for (const auto& nick : nicks) {
-            users_[nick] = std::make_unique<TestClient>(port_);
-            users_[nick]->Login(nick);
-        }
-        for (const auto& nick : nicks) users_[nick]->Collect();
-    }
-    TestClient& U(const std::string& nick) { return *users_.at(nick); }
-    void Set(const std::string& nick, const std::function<void(TTcpSrvClient&)>& f) {
-        OnServer([&](ChatServer& s) { f(*FindClient(s, nick)); });
-    }
-    template <typename T>
-    T Get(const std::string& nick, T TTcpSrvClient::*field) {
-        T value{};
-        OnServer([&](ChatServer& s) { value = FindClient(s, nick)->*field; });
-        return value;
-    }
-    // Sends a line and returns what came back up to the next empty-line answer.
-    std::string Do(const std::string& nick, const std::string& line) {
-        U(nick).Send(line + "\r\n");
-        return U(nick).Collect();
-    }
-    std::map<std::string, std::unique_ptr<TestClient>> users_;
-};
+using Channels = ChatServerFixture;
 
 TEST_F(Channels, JoinAnnouncesThePartAndTheJoin) {
     Connect({"alice", "bob", "carol"});

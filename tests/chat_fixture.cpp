@@ -135,6 +135,56 @@ TTcpSrvClient* ChatServerFixture::FindClient(ChatServer& server, const std::stri
     return found;
 }
 
+void ChatServerFixture::Set(const std::string& nick, const std::function<void(TTcpSrvClient&)>& f) {
+    OnServer([&](ChatServer& s) {
+        TTcpSrvClient* record = FindClient(s, nick);
+        ASSERT_NE(record, nullptr) << nick;
+        f(*record);
+    });
+}
+
+void ChatServerFixture::Connect(const std::vector<std::string>& nicks, const DataFiles& files) {
+    ASSERT_TRUE(StartServer(files));
+    for (const auto& nick : nicks) {
+        users_[nick] = std::make_unique<TestClient>(port_);
+        users_[nick]->Login(nick);
+    }
+    for (const auto& nick : nicks) users_[nick]->Collect();
+}
+
+std::string ChatServerFixture::Do(const std::string& nick, const std::string& line) {
+    U(nick).Send(line + "\r\n");
+    return U(nick).Collect();
+}
+
+void ChatServerFixture::LogInThree(const std::string& second, const std::string& secondAddress) {
+    ASSERT_TRUE(StartServer());
+    alice_ = std::make_unique<TestClient>(port_);
+    alice_->Login("alice");
+    bob_ = std::make_unique<TestClient>(port_, secondAddress);
+    bob_->Login(second);
+    carol_ = std::make_unique<TestClient>(port_);
+    carol_->Login("carol");
+    alice_->ReadUntil("*** carol joined\r\n");
+    bob_->ReadUntil("*** carol joined\r\n");
+}
+
+ChatState WithLink(ChatState& base, IrcLink& link) {
+    return ChatState{.settings = base.settings,
+                     .server = base.server,
+                     .users = base.users,
+                     .mail = base.mail,
+                     .log = base.log,
+                     .online = base.online,
+                     .link = link,
+                     .clock = base.clock,
+                     .passwords = base.passwords,
+                     .badPasswordDelay = base.badPasswordDelay,
+                     .dataDir = base.dataDir,
+                     .reportError = base.reportError,
+                     .PeakUsers = base.PeakUsers};
+}
+
 TestClient::TestClient(unsigned short port, const std::string& localAddress, int receiveBuffer) {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
     if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);

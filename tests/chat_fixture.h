@@ -58,36 +58,6 @@ using DataFiles = std::map<std::string, std::string>;
 // Message texts the tests recognise: Prefix "***", Join "joined", ...
 DataFiles DefaultDataFiles();
 
-class ChatServerFixture : public ::testing::Test {
-protected:
-    void TearDown() override;
-
-    // Writes the files (over the defaults) and starts the server. Returns
-    // whether start-up succeeded.
-    bool StartServer(const DataFiles& overrides = {}, const std::string& preferences = "");
-    // Stops the server (which writes its files) and starts it again on the same files.
-    bool RestartServer();
-    void StopServer();
-
-    // Runs `f` on the server's thread and waits for it.
-    void OnServer(const std::function<void(ChatServer&)>& f);
-    // The record of the connected user `nick`, to be used inside OnServer only.
-    static TTcpSrvClient* FindClient(ChatServer& server, const std::string& nick);
-
-    std::filesystem::path dataDir_;
-    TestClock clock_;
-    RecordingObserver observer_;
-    asio::io_context io_;
-    std::unique_ptr<ChatServer> server_;
-    std::thread thread_;
-    unsigned short port_ = 0;
-    bool started_ = false;
-    std::chrono::milliseconds badPasswordDelay_{300};
-
-private:
-    bool Run();
-};
-
 class TestClient {
 public:
     // Connects to 127.0.0.1:port from `localAddress` (any loopback address).
@@ -120,5 +90,73 @@ private:
     int fd_ = -1;
     std::string buffer_;
 };
+
+class ChatServerFixture : public ::testing::Test {
+protected:
+    void TearDown() override;
+
+    // Writes the files (over the defaults) and starts the server. Returns
+    // whether start-up succeeded.
+    bool StartServer(const DataFiles& overrides = {}, const std::string& preferences = "");
+    // Stops the server (which writes its files) and starts it again on the same files.
+    bool RestartServer();
+    void StopServer();
+
+    // Runs `f` on the server's thread and waits for it.
+    void OnServer(const std::function<void(ChatServer&)>& f);
+    // The record of the connected user `nick`, to be used inside OnServer only.
+    static TTcpSrvClient* FindClient(ChatServer& server, const std::string& nick);
+    // Changes, or reads, the record of the connected user `nick`.
+    void Set(const std::string& nick, const std::function<void(TTcpSrvClient&)>& f);
+    template <typename T>
+    T Get(const std::string& nick, T TTcpSrvClient::*field) {
+        T value{};
+        Set(nick, [&](TTcpSrvClient& c) { value = c.*field; });
+        return value;
+    }
+
+    // Starts the server and logs the users in, in this order (the last has
+    // the highest index), then empties what they have heard.
+    void Connect(const std::vector<std::string>& nicks, const DataFiles& files = {});
+    TestClient& U(const std::string& nick) { return *users_.at(nick); }
+    // Sends a line as `nick` and returns what came back (see TestClient::Collect).
+    std::string Do(const std::string& nick, const std::string& line);
+    std::map<std::string, std::unique_ptr<TestClient>> users_;
+
+    // Starts the server with alice, `second` (connecting from
+    // `secondAddress`) and carol logged in, every join notice read.
+    void LogInThree(const std::string& second = "bob", const std::string& secondAddress = "127.0.0.1");
+    std::unique_ptr<TestClient> alice_, bob_, carol_;
+
+    std::filesystem::path dataDir_;
+    TestClock clock_;
+    RecordingObserver observer_;
+    asio::io_context io_;
+    std::unique_ptr<ChatServer> server_;
+    std::thread thread_;
+    unsigned short port_ = 0;
+    bool started_ = false;
+    std::chrono::milliseconds badPasswordDelay_{300};
+
+private:
+    bool Run();
+};
+
+// A link that is up and records what the commands say on IRC.
+class RecordingLink final : public IrcLink {
+public:
+    bool IsUp() const override { return true; }
+    bool ChannelSpy() const override { return spy; }
+    std::string IrcChannel() const override { return "#quill"; }
+    void SayToLinkedChannel(std::string_view text) override { said.emplace_back(text); }
+    void SayToIrcUser(std::string_view, std::string_view) override {}
+
+    bool spy = false;
+    std::vector<std::string> said;
+};
+
+// The server's own state, talking to `link` instead of the server's link.
+ChatState WithLink(ChatState& base, IrcLink& link);
+
 
 }  // namespace qm::test

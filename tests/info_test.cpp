@@ -9,38 +9,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class UpLink final : public IrcLink {
-public:
-    bool IsUp() const override { return true; }
-    bool ChannelSpy() const override { return spy; }
-    std::string IrcChannel() const override { return "#quill"; }
-    void SayToLinkedChannel(std::string_view) override {}
-    void SayToIrcUser(std::string_view, std::string_view) override {}
-    bool spy = false;
-};
-
-class Info : public ChatServerFixture {
-protected:
-    // Logs the users in, in this order (so the last one has the highest
-    // index), and empties what they have heard.
-    void Connect(const std::vector<std::string>& nicks) {
-        ASSERT_TRUE(StartServer());
-        for (const auto& nick : nicks) {
-            users_[nick] = std::make_unique<TestClient>(port_);
-            users_[nick]->Login(nick);
-        }
-        for (const auto& nick : nicks) users_[nick]->Collect();
-    }
-    TestClient& U(const std::string& nick) { return *users_.at(nick); }
-    void Set(const std::string& nick, const std::function<void(TTcpSrvClient&)>& f) {
-        OnServer([&](ChatServer& s) { f(*FindClient(s, nick)); });
-    }
-    std::string Do(const std::string& nick, const std::string& line) {
-        U(nick).Send(line + "\r\n");
-        return U(nick).Collect();
-    }
-    std::map<std::string, std::unique_ptr<TestClient>> users_;
-};
+using Info = ChatServerFixture;
 
 const std::string kCredits = "*** Quillmoot v1.0 Beta - Quillmoot chat server " QM_VERSION "\r\n";
 
@@ -213,23 +182,11 @@ TEST_F(Info, StatReportsTheLinkAndTheVoice) {
         "conversation on IRC.\r\n";
     EXPECT_EQ(Do("alice", "/stat"), "/stat\r\nI*R*C: Link down.\r\n" + noVoice + bi);
 
-    UpLink link;
+    RecordingLink link;
     auto stat = [&] {
         OnServer([&](ChatServer& s) {
             ChatState& base = s.state();
-            ChatState state{.settings = base.settings,
-                            .server = base.server,
-                            .users = base.users,
-                            .mail = base.mail,
-                            .log = base.log,
-                            .online = base.online,
-                            .link = link,
-                            .clock = base.clock,
-                            .passwords = base.passwords,
-                            .badPasswordDelay = base.badPasswordDelay,
-                            .dataDir = base.dataDir,
-                            .reportError = base.reportError,
-                            .PeakUsers = base.PeakUsers};
+            ChatState state = WithLink(base, link);
             CmdStat(state, *FindClient(s, "alice"), "");
         });
         return U("alice").Collect();

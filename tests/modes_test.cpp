@@ -6,26 +6,7 @@ namespace {
 
 class ModesTest : public ChatServerFixture {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(StartServer());
-        alice_ = std::make_unique<TestClient>(port_);
-        alice_->Login("alice");
-        bob_ = std::make_unique<TestClient>(port_);
-        bob_->Login("Bob");
-        carol_ = std::make_unique<TestClient>(port_);
-        carol_->Login("carol");
-        alice_->ReadUntil("*** carol joined\r\n");
-        bob_->ReadUntil("*** carol joined\r\n");
-    }
-    void Set(const std::string& nick, const std::function<void(TTcpSrvClient&)>& f) {
-        OnServer([&](ChatServer& s) { f(*FindClient(s, nick)); });
-    }
-    template <typename T>
-    T Get(const std::string& nick, T TTcpSrvClient::*field) {
-        T value{};
-        OnServer([&](ChatServer& s) { value = FindClient(s, nick)->*field; });
-        return value;
-    }
+    void SetUp() override { LogInThree("Bob"); }
     void ExpectReply(TestClient& client, const std::string& line, const std::string& reply) {
         SCOPED_TRACE(line);
         client.Send(line + "\r\n");
@@ -41,7 +22,6 @@ protected:
         ASSERT_GE(got.size(), tail.size());
         EXPECT_NE(got.find(tail), std::string::npos) << got;
     }
-    std::unique_ptr<TestClient> alice_, bob_, carol_;
 };
 
 struct AwayCase {

@@ -6,22 +6,7 @@ namespace {
 
 class Routing : public ChatServerFixture {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(StartServer());
-        alice_ = std::make_unique<TestClient>(port_);
-        alice_->Login("alice");
-        bob_ = std::make_unique<TestClient>(port_);
-        bob_->Login("bob");
-        carol_ = std::make_unique<TestClient>(port_);
-        carol_->Login("carol");
-        // Everybody has heard every join; start from a clean slate.
-        alice_->ReadUntil("*** carol joined\r\n");
-        bob_->ReadUntil("*** carol joined\r\n");
-    }
-    void Set(const std::string& nick, const std::function<void(TTcpSrvClient&)>& f) {
-        OnServer([&](ChatServer& s) { f(*FindClient(s, nick)); });
-    }
-    std::unique_ptr<TestClient> alice_, bob_, carol_;
+    void SetUp() override { LogInThree("bob"); }
 };
 
 TEST_F(Routing, ChatLineReachesTheChannelWithTagsForQueryMembers) {
