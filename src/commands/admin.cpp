@@ -1,5 +1,7 @@
 #include "commands/admin.h"
 
+#include "commands/channels.h"
+
 #include <string>
 
 #include "storage/text_file.h"
@@ -182,23 +184,8 @@ void CmdBan(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
 }
 
 void CmdForcedJoin(ChatState& state, TTcpSrvClient& client, std::string_view target) {
-    const Settings& s = state.settings;
-    const std::string partNotice = s.Prefix + " " + client.Nick + " " + s.Part + "\r\n";
-    const std::string joinNotice = s.Prefix + " " + client.Nick + " " + s.Join + "\r\n";
-    bool occupied = false;
-    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (EqualsIgnoreCase(other.Channel, client.Channel) && !client.Undercover) other.SendStr(partNotice);
-        if (EqualsIgnoreCase(other.Channel, target)) {
-            occupied = true;
-            if (!client.Undercover) other.SendStr(joinNotice);
-        }
-    });
-    if (EqualsIgnoreCase(target, s.MainC))
-        client.IsOp = false;
-    else if (!occupied)
-        client.IsOp = true;
-    client.ChannelLocked = false;
-    client.Channel = target;
+    // No check at all: not for an empty name, a reserved one, or a lock.
+    MoveToChannel(state, client, std::string(target));
 }
 
 void CmdForcedDeop(ChatState& state, TTcpSrvClient& client, std::string_view nick) {

@@ -13,14 +13,6 @@ void TellIrc(ChatState& state, const std::string& text) {
     if (state.link.IsUp() && !state.link.ChannelSpy()) state.link.SayToLinkedChannel(text);
 }
 
-bool NicknameInUse(const ChatState& state, std::string_view nick) {
-    bool inUse = false;
-    state.server.ForEachClientDown([&](const TTcpSrvClient& other) {
-        if (EqualsIgnoreCase(other.Nick, nick)) inUse = true;
-    });
-    return inUse;
-}
-
 // The channel operator's commands act on every user of that nickname (any
 // letter case) in exactly the operator's channel. Returns whether there was
 // one; when there was none, the operator has been told.
@@ -63,6 +55,30 @@ void SetOperator(ChatState& state, TTcpSrvClient& client, std::string_view nick,
 
 }  // namespace
 
+void MoveToChannel(ChatState& state, TTcpSrvClient& client, const std::string& target) {
+    // Undercover users come and go unannounced, but they still make a
+    // channel occupied.
+    const Settings& s = state.settings;
+    const std::string part = s.Prefix + " " + client.Nick + " " + s.Part + "\r\n";
+    const std::string join = s.Prefix + " " + client.Nick + " " + s.Join + "\r\n";
+    bool occupied = false;
+    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
+        if (EqualsIgnoreCase(member.Channel, client.Channel) && !client.Undercover) member.SendStr(part);
+        if (EqualsIgnoreCase(member.Channel, target)) {
+            if (!client.Undercover) member.SendStr(join);
+            occupied = true;
+        }
+    });
+    // The first to enter a channel runs it; the main channel has no operators.
+    // Anyone else keeps the operator status they had.
+    if (EqualsIgnoreCase(target, s.MainC))
+        client.IsOp = false;
+    else if (!occupied)
+        client.IsOp = true;
+    client.ChannelLocked = false;
+    client.Channel = target;
+}
+
 void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view argument) {
     const std::string name(argument);
     if (name.empty() || name == kChoosingNickname || name == "Chess") {
@@ -87,29 +103,7 @@ void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view argument)
     if (name == "IRC") TellIrc(state, "*** " + client.Nick + " has joined.");
     if (client.Channel == "IRC") TellIrc(state, "*** " + client.Nick + " has left.");
 
-    // Undercover users come and go unannounced, but they still make a
-    // channel occupied.
-    const std::string oldChannel = client.Channel;
-    const std::string part = state.settings.Prefix + " " + client.Nick + " " + state.settings.Part + "\r\n";
-    const std::string join = state.settings.Prefix + " " + client.Nick + " " + state.settings.Join + "\r\n";
-    bool occupied = false;
-    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
-        if (EqualsIgnoreCase(member.Channel, oldChannel) && !client.Undercover) member.SendStr(part);
-        if (EqualsIgnoreCase(member.Channel, name)) {
-            if (!client.Undercover) member.SendStr(join);
-            occupied = true;
-        }
-    });
-
-    // The first to enter a channel runs it; the main channel has no operators.
-    // Anyone else keeps the operator status they had.
-    const bool main = EqualsIgnoreCase(name, state.settings.MainC);
-    if (main)
-        client.IsOp = false;
-    else if (!occupied)
-        client.IsOp = true;
-    client.ChannelLocked = false;
-    client.Channel = name;
+    MoveToChannel(state, client, name);
 }
 
 void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view argument) {

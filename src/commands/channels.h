@@ -4,6 +4,11 @@
 
 namespace qm {
 
+// Moves `client` to `target`: the part notice to the old channel and the
+// join notice to the new one (none for an undercover user), operator
+// status for the first to enter, none in the main channel, channel unlocked.
+void MoveToChannel(ChatState& state, TTcpSrvClient& client, const std::string& target);
+
 void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view argument);
 void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view argument);
 void CmdOp(ChatState& state, TTcpSrvClient& client, std::string_view argument);

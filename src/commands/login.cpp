@@ -8,14 +8,6 @@ namespace qm {
 
 namespace {
 
-bool NicknameInUse(const ChatState& state, std::string_view nick) {
-    bool inUse = false;
-    state.server.ForEachClientDown([&](const TTcpSrvClient& other) {
-        if (EqualsIgnoreCase(other.Nick, nick)) inUse = true;
-    });
-    return inUse;
-}
-
 // Checks the line in client.ReceivedLine as the password of the registered
 // nickname in client.Nick. The check runs on a worker while the client's
 // later lines wait; `finish` then runs on the loop thread. A wrong password
@@ -63,6 +55,14 @@ void LogNickname(const ChatState& state, const TTcpSrvClient& client) {
 }
 
 }  // namespace
+
+bool NicknameInUse(const ChatState& state, std::string_view nick) {
+    bool inUse = false;
+    state.server.ForEachClientDown([&](const TTcpSrvClient& other) {
+        if (EqualsIgnoreCase(other.Nick, nick)) inUse = true;
+    });
+    return inUse;
+}
 
 void HandleNicknameLine(ChatState& state, TTcpSrvClient& client) {
     const std::string& line = client.ReceivedLine;

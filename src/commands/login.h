@@ -8,6 +8,9 @@ namespace qm {
 inline constexpr std::string_view kGameHandshake = "gamma kilo omega sigma 48210573918265x-903174x-58";
 inline constexpr std::size_t kMaxNickLength = 35;
 
+// Some connected client (the asker included) has this nickname, letter case ignored.
+bool NicknameInUse(const ChatState& state, std::string_view nick);
+
 void HandleNicknameLine(ChatState& state, TTcpSrvClient& client);
 void HandleLoginPassword(ChatState& state, TTcpSrvClient& client);
 void HandleNickChangePassword(ChatState& state, TTcpSrvClient& client);
