@@ -11,7 +11,7 @@ using namespace std::chrono_literals;
 
 using Info = ChatServerFixture;
 
-const std::string kCredits = "*** Quillmoot v1.0 Beta - Quillmoot chat server " QM_VERSION "\r\n";
+const std::string kCredits = "*** Quillmoot v1.0 Beta - server " QM_VERSION " by the Quillmoot team, 2026\r\n";
 
 TEST_F(Info, VersionCountsConnectionsAndThePeak) {
     Connect({"alice", "bob", "carol"});

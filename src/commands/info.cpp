@@ -45,7 +45,7 @@ std::string WhoMarks(const ChatState& state, const TTcpSrvClient& user, const TT
 }  // namespace
 
 void CmdVersion(ChatState& state, TTcpSrvClient& client, std::string_view) {
-    Reply(state, client, " Quillmoot v1.0 Beta - Quillmoot chat server " QM_VERSION "\r\n");
+    Reply(state, client, " Quillmoot v1.0 Beta - server " QM_VERSION " by the Quillmoot team, 2026\r\n");
     Reply(state, client,
           " Number of users: " + std::to_string(state.server.GetClientCount()) +
               " Peak: " + std::to_string(state.PeakUsers) + "\r\n");
