@@ -13,31 +13,33 @@ PasswordWorker::~PasswordWorker() {
     pool_.join();
 }
 
-void PasswordWorker::Hash(std::string password, std::function<void(std::string)> done) {
-    asio::post(pool_, [this, password = std::move(password), done = std::move(done)]() mutable {
-        std::string stored;
+template <typename Result, typename Work>
+void PasswordWorker::Run(Work work, std::function<void(Result)> done) {
+    asio::post(pool_, [this, work = std::move(work), done = std::move(done)]() mutable {
+        Result result{};
         try {
-            stored = HashPassword(password);
+            work(result);
         } catch (const std::exception&) {
-            // Out of memory: the caller sees an empty result and says so.
+            // Out of memory: the result stays as far as it got (an empty
+            // hash; a legacy value that matched is kept as it is).
         }
-        asio::post(loop_, [stored = std::move(stored), done = std::move(done)]() mutable { done(std::move(stored)); });
+        asio::post(loop_, [result = std::move(result), done = std::move(done)]() mutable { done(std::move(result)); });
     });
+}
+
+void PasswordWorker::Hash(std::string password, std::function<void(std::string)> done) {
+    Run<std::string>([password = std::move(password)](std::string& stored) { stored = HashPassword(password); },
+                     std::move(done));
 }
 
 void PasswordWorker::Check(std::string stored, std::string nick, std::string password,
                            std::function<void(PasswordCheck)> done) {
-    asio::post(pool_, [this, stored = std::move(stored), nick = std::move(nick), password = std::move(password),
-                       done = std::move(done)]() mutable {
-        PasswordCheck result;
-        try {
-            result.matches = VerifyPassword(stored, nick, password);
-            if (result.matches && !IsPasswordHash(stored)) result.upgraded = HashPassword(password);
-        } catch (const std::exception&) {
-            // Out of memory: a legacy value that matched stays as it is.
-        }
-        asio::post(loop_, [result = std::move(result), done = std::move(done)]() mutable { done(std::move(result)); });
-    });
+    Run<PasswordCheck>(
+        [stored = std::move(stored), nick = std::move(nick), password = std::move(password)](PasswordCheck& check) {
+            check.matches = VerifyPassword(stored, nick, password);
+            if (check.matches && !IsPasswordHash(stored)) check.upgraded = HashPassword(password);
+        },
+        std::move(done));
 }
 
 }  // namespace qm

@@ -28,6 +28,11 @@ public:
                std::function<void(PasswordCheck)> done);
 
 private:
+    // Runs `work` (filling a Result) on a worker and hands the result to
+    // `done` on the loop thread.
+    template <typename Result, typename Work>
+    void Run(Work work, std::function<void(Result)> done);
+
     asio::io_context& loop_;
     asio::thread_pool pool_;
 };
