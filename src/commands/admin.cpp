@@ -155,9 +155,7 @@ void CmdKill(ChatState& state, TTcpSrvClient& client, std::string_view line) {
         Reply(state, client, " User is not online.\r\n");
         return;
     }
-    if (state.link.IsUp() && !state.link.ChannelSpy())
-        state.link.SayToLinkedChannel("*** " + victim->Nick + " was killed by " + client.Nick + " (" + victimReason +
-                                      ")");
+    state.link.Announce("*** " + victim->Nick + " was killed by " + client.Nick + " (" + victimReason + ")");
     const std::string notice = state.settings.Prefix + " " + victim->Nick + " " + state.settings.Kill + " " +
                                client.Nick + " (" + victimReason + ")\r\n";
     state.server.ForEachClientDown([&](TTcpSrvClient& other) {

@@ -8,11 +8,6 @@ namespace qm {
 
 namespace {
 
-// Channel events reach IRC only while the link is up and bi-directional.
-void TellIrc(ChatState& state, const std::string& text) {
-    if (state.link.IsUp() && !state.link.ChannelSpy()) state.link.SayToLinkedChannel(text);
-}
-
 // The channel operator's commands act on every user of that nickname (any
 // letter case) in exactly the operator's channel. Returns whether there was
 // one; when there was none, the operator has been told.
@@ -48,7 +43,7 @@ void SetOperator(ChatState& state, TTcpSrvClient& client, std::string_view nick,
     if (!ForEachTarget(state, client, channel, nick, [&](TTcpSrvClient& target) { target.IsOp = op; }))
         return;
     const std::string target(nick);
-    TellIrc(state, "*** " + target + (op ? " was opped." : " was deopped."));
+    state.link.Announce("*** " + target + (op ? " was opped." : " was deopped."));
     const std::string& word = op ? state.settings.Op : state.settings.Deop;
     SendToExactChannel(state, channel, state.settings.Prefix + " " + target + " " + word + " " + client.Nick + "\r\n");
 }
@@ -100,8 +95,8 @@ void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view argument)
         return;
     }
 
-    if (name == "IRC") TellIrc(state, "*** " + client.Nick + " has joined.");
-    if (client.Channel == "IRC") TellIrc(state, "*** " + client.Nick + " has left.");
+    if (name == "IRC") state.link.Announce("*** " + client.Nick + " has joined.");
+    if (client.Channel == "IRC") state.link.Announce("*** " + client.Nick + " has left.");
 
     MoveToChannel(state, client, name);
 }
@@ -132,7 +127,7 @@ void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view argument)
     }
 
     const std::string old = client.Nick;
-    TellIrc(state, "*** " + old + " is now known as " + name);
+    state.link.Announce("*** " + old + " is now known as " + name);
     // Members still without a nickname (a game client naming itself) never
     // heard of the old name: for them this is the newcomer's arrival.
     const std::string renamed = state.settings.Prefix + " " + old + " is now known as " + name + "\r\n";

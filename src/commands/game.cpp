@@ -60,6 +60,15 @@ void AnswerChallenge(const ChatState& state, TTcpSrvClient& client, std::string_
 
 }  // namespace
 
+void AbortGame(ChatState& state, const TTcpSrvClient& player) {
+    state.server.ForEachClientDown([&](TTcpSrvClient& opponent) {
+        if (opponent.Nick != player.AuxNick) return;
+        opponent.SendStr(kError);
+        opponent.InGame = false;
+        opponent.AuxNick.clear();
+    });
+}
+
 void CmdChallenge(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
     ForEachNamedInChannel(state, client, nick, [&](TTcpSrvClient& opponent) {
         if (opponent.InGame) {

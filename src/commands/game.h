@@ -4,6 +4,10 @@
 
 namespace qm {
 
+// A player leaves a running game: its opponent (the client named by the
+// player's AuxNick, exactly) is sent "ERR" and becomes free.
+void AbortGame(ChatState& state, const TTcpSrvClient& player);
+
 void CmdChallenge(ChatState& state, TTcpSrvClient& client, std::string_view argument);
 void CmdAccept(ChatState& state, TTcpSrvClient& client, std::string_view argument);
 void CmdReject(ChatState& state, TTcpSrvClient& client, std::string_view argument);

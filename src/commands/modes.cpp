@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "commands/game.h"
+
 namespace qm {
 
 void CmdAway(ChatState& state, TTcpSrvClient& client, std::string_view text) {
@@ -54,19 +56,13 @@ void CmdQuery(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
 void CmdQuit(ChatState& state, TTcpSrvClient& client, std::string_view reason) {
     client.CloseDelayed();
     if (client.InGame) {
-        state.server.ForEachClientDown([&](TTcpSrvClient& opponent) {
-            if (opponent.Nick != client.AuxNick) return;
-            opponent.SendStr("ERR\r\n");
-            opponent.InGame = false;
-            opponent.AuxNick.clear();
-        });
+        AbortGame(state, client);
         // The game is over for both: the disconnect that follows must not
         // send the opponent a second "ERR".
         client.InGame = false;
         client.AuxNick.clear();
     }
-    if (!state.link.ChannelSpy() && state.link.IsUp())
-        state.link.SayToLinkedChannel("*** " + client.Nick + " has quit.");
+    state.link.Announce("*** " + client.Nick + " has quit.");
     const std::string notice =
         state.settings.Prefix + " " + client.Nick + " " + state.settings.Quit + " (" + std::string(reason) + ")\r\n";
     state.server.ForEachClientDown([&](TTcpSrvClient& other) {

@@ -20,6 +20,12 @@ public:
     virtual void SayToLinkedChannel(std::string_view text) = 0;
     // A private message to one IRC user.
     virtual void SayToIrcUser(std::string_view nick, std::string_view text) = 0;
+
+    // Server events (joins, departures, renames) reach the IRC channel only
+    // while the link is up and carries this server's side too.
+    void Announce(std::string_view text) {
+        if (IsUp() && !ChannelSpy()) SayToLinkedChannel(text);
+    }
 };
 
 // The link as it is while no IRC client exists: always down, bi-directional,

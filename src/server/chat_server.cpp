@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <typeinfo>
 
+#include "commands/game.h"
 #include "commands/interpreter.h"
 #include "storage/text_file.h"
 
@@ -273,21 +274,13 @@ bool ChatServer::FloodCheck(TTcpSrvClient& client) {
 }
 
 void ChatServer::OnClientDisconnect(TTcpSrvClient& client) {
-    if (client.InGame) {
-        server_.ForEachClientDown([&](TTcpSrvClient& other) {
-            if (other.Nick != client.AuxNick) return;
-            other.SendStr("ERR\r\n");
-            other.InGame = false;
-            other.AuxNick.clear();
-        });
-    }
+    if (client.InGame) AbortGame(state_, client);
     online_.RemoveAll(client.Nick);
     const auto duration =
         std::chrono::duration_cast<std::chrono::seconds>(clock_.Now() - client.ConnectTime);
     log_.Add("Client disconnecting: " + client.Nick + "    Duration: " + FormatDuration(duration));
     if (client.DepartureAnnounced) return;
-    if (!link_.ChannelSpy() && link_.IsUp())
-        link_.SayToLinkedChannel("*** " + client.Nick + " was disconnected.");
+    link_.Announce("*** " + client.Nick + " was disconnected.");
     const std::string notice = settings_.Prefix + " " + client.Nick + " " + settings_.Diss + "\r\n";
     server_.ForEachClientDown([&](TTcpSrvClient& other) {
         if (!EqualsIgnoreCase(other.Nick, client.Nick) &&
