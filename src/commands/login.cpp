@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "commands/mail.h"
 #include "commands/routing.h"
 
 namespace qm {
@@ -44,10 +45,6 @@ void ApplyStoredSettings(const ChatState& state, TTcpSrvClient& client, int reco
     if (yes(UserDatabase::kServOp)) client.IsServOp = true;
     if (yes(UserDatabase::kChanOp)) client.IsChanOp = true;
     if (yes(UserDatabase::kSpy)) client.IsSpy = true;
-}
-
-void SendMessageCount(const ChatState& state, TTcpSrvClient& client) {
-    Reply(state, client, " You have " + std::to_string(state.mail.CountFor(client.Nick)) + " messages.\r\n");
 }
 
 void LogNickname(const ChatState& state, const TTcpSrvClient& client) {
@@ -115,7 +112,7 @@ void HandleLoginPassword(ChatState& state, TTcpSrvClient& client) {
         if (matches) {
             client.AwaitingLoginPassword = false;
             ApplyStoredSettings(state, client, record);
-            SendMessageCount(state, client);
+            ReplyMessageCount(state, client);
             CompleteLogin(state, client);
             return;
         }
@@ -132,7 +129,7 @@ void HandleNickChangePassword(ChatState& state, TTcpSrvClient& client) {
     CheckPassword(state, client, [](ChatState& state, TTcpSrvClient& client, int record, bool matches) {
         if (matches) {
             ApplyStoredSettings(state, client, record);
-            SendMessageCount(state, client);
+            ReplyMessageCount(state, client);
             LogNickname(state, client);
             client.SendStr(state.settings.Welcome + "\r\n");
             SendToChannel(state, client,

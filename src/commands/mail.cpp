@@ -31,6 +31,10 @@ int FindOwnMessage(const ChatState& state, const TTcpSrvClient& client, std::str
 
 }  // namespace
 
+void ReplyMessageCount(const ChatState& state, TTcpSrvClient& client) {
+    Reply(state, client, " You have " + std::to_string(state.mail.CountFor(client.Nick)) + " messages.\r\n");
+}
+
 void CmdSend(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     if (!Registered(state, client)) return;
     // "/send nick = message": the "=" is looked for from the 9th character
@@ -53,7 +57,7 @@ void CmdSend(ChatState& state, TTcpSrvClient& client, std::string_view line) {
 void CmdRead(ChatState& state, TTcpSrvClient& client, std::string_view number) {
     if (!Registered(state, client)) return;
     if (number.empty()) {
-        Reply(state, client, " You have " + std::to_string(state.mail.CountFor(client.Nick)) + " messages.\r\n");
+        ReplyMessageCount(state, client);
         return;
     }
     const int index = FindOwnMessage(state, client, number);
