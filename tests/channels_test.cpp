@@ -294,38 +294,27 @@ TEST_F(Channels, GameClientNamesItself) {
 
 TEST_F(Channels, ChannelEventsGoToALinkThatIsUp) {
     Connect({"alice", "bob"});
-    RecordingLink link;
-    // The record stays valid while alice is connected, whatever her name.
-    TTcpSrvClient* alice = nullptr;
-    OnServer([&](ChatServer& s) { alice = FindClient(s, "alice"); });
-    ASSERT_NE(alice, nullptr);
-    auto run = [&](const std::function<void(ChatState&, TTcpSrvClient&)>& command) {
-        OnServer([&](ChatServer& s) {
-            ChatState state = WithLink(s.state(), link);
-            command(state, *alice);
-        });
-    };
-    run([](ChatState& st, TTcpSrvClient& c) { CmdJoin(st, c, "IRC"); });
-    run([](ChatState& st, TTcpSrvClient& c) { CmdJoin(st, c, "IRC"); });
-    run([](ChatState& st, TTcpSrvClient& c) { CmdOp(st, c, "ALICE"); });
-    run([](ChatState& st, TTcpSrvClient& c) { CmdDeop(st, c, "alice"); });
-    run([](ChatState& st, TTcpSrvClient& c) { CmdJoin(st, c, "irc"); });
-    run([](ChatState& st, TTcpSrvClient& c) { CmdNick(st, c, "Al"); });
-    EXPECT_EQ(link.said, (std::vector<std::string>{
-                             "*** alice has joined.",
-                             "*** alice has joined.",
-                             "*** alice has left.",
-                             "*** ALICE was opped.",
-                             "*** alice was deopped.",
-                             "*** alice has left.",
-                             "*** alice is now known as Al",
-                         }));
+    OnServer([&](ChatServer&) { link_.up = true; });
+    for (const char* line : {"/j IRC", "/j IRC", "/o ALICE", "/d alice", "/j irc", "/n Al"}) Do("alice", line);
+    std::vector<std::string> said;
+    OnServer([&](ChatServer&) { said = link_.said; });
+    EXPECT_EQ(said, (std::vector<std::string>{
+                        "*** alice has joined.",
+                        "*** alice has joined.",
+                        "*** alice has left.",
+                        "*** ALICE was opped.",
+                        "*** alice was deopped.",
+                        "*** alice has left.",
+                        "*** alice is now known as Al",
+                    }));
     // In channel spy mode nothing goes out.
-    link.said.clear();
-    link.spy = true;
-    run([](ChatState& st, TTcpSrvClient& c) { CmdJoin(st, c, "IRC"); });
-    run([](ChatState& st, TTcpSrvClient& c) { CmdNick(st, c, "Alice2"); });
-    EXPECT_TRUE(link.said.empty());
+    OnServer([&](ChatServer&) {
+        link_.said.clear();
+        link_.spy = true;
+    });
+    Do("alice", "/j IRC");
+    Do("alice", "/n Alice2");
+    OnServer([&](ChatServer&) { EXPECT_TRUE(link_.said.empty()); });
 }
 
 }  // namespace

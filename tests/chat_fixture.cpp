@@ -93,7 +93,7 @@ bool ChatServerFixture::Run() {
     options.writeBehindDelay = 50ms;
     options.badPasswordDelay = badPasswordDelay_;
     options.clock = &clock_;
-    server_ = std::make_unique<ChatServer>(io_, observer_, options);
+    server_ = std::make_unique<ChatServer>(io_, observer_, link_, options);
     const bool ok = server_->StartUp();
     port_ = server_->ListeningPort();
     thread_ = std::thread([this] {
@@ -129,7 +129,7 @@ void ChatServerFixture::OnServer(const std::function<void(ChatServer&)>& f) {
 
 TTcpSrvClient* ChatServerFixture::FindClient(ChatServer& server, const std::string& nick) {
     TTcpSrvClient* found = nullptr;
-    server.state().server.ForEachClientDown([&](TTcpSrvClient& c) {
+    server.Clients().ForEachClientDown([&](TTcpSrvClient& c) {
         if (c.Nick == nick) found = &c;
     });
     return found;
@@ -169,21 +169,6 @@ void ChatServerFixture::LogInThree(const std::string& second, const std::string&
     bob_->ReadUntil("*** carol joined\r\n");
 }
 
-ChatState WithLink(ChatState& base, IrcLink& link) {
-    return ChatState{.settings = base.settings,
-                     .server = base.server,
-                     .users = base.users,
-                     .mail = base.mail,
-                     .log = base.log,
-                     .online = base.online,
-                     .link = link,
-                     .clock = base.clock,
-                     .passwords = base.passwords,
-                     .badPasswordDelay = base.badPasswordDelay,
-                     .dataDir = base.dataDir,
-                     .reportError = base.reportError,
-                     .PeakUsers = base.PeakUsers};
-}
 
 TestClient::TestClient(unsigned short port, const std::string& localAddress, int receiveBuffer) {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);

@@ -91,6 +91,23 @@ private:
     std::string buffer_;
 };
 
+// A link whose state the test sets and which records what the commands say
+// on IRC. Touch it only on the server's thread (OnServer) while the server runs.
+class RecordingLink final : public IrcLink {
+public:
+    bool IsUp() const override { return up; }
+    bool ChannelSpy() const override { return spy; }
+    std::string IrcChannel() const override { return "#quill"; }
+    void SayToLinkedChannel(std::string_view text) override { said.emplace_back(text); }
+    void SayToIrcUser(std::string_view nick, std::string_view text) override {
+        said.push_back("to " + std::string(nick) + ": " + std::string(text));
+    }
+
+    bool up = false;
+    bool spy = false;
+    std::vector<std::string> said;
+};
+
 class ChatServerFixture : public ::testing::Test {
 protected:
     void TearDown() override;
@@ -130,6 +147,7 @@ protected:
 
     std::filesystem::path dataDir_;
     TestClock clock_;
+    RecordingLink link_;
     RecordingObserver observer_;
     asio::io_context io_;
     std::unique_ptr<ChatServer> server_;
@@ -142,21 +160,6 @@ private:
     bool Run();
 };
 
-// A link that is up and records what the commands say on IRC.
-class RecordingLink final : public IrcLink {
-public:
-    bool IsUp() const override { return true; }
-    bool ChannelSpy() const override { return spy; }
-    std::string IrcChannel() const override { return "#quill"; }
-    void SayToLinkedChannel(std::string_view text) override { said.emplace_back(text); }
-    void SayToIrcUser(std::string_view, std::string_view) override {}
-
-    bool spy = false;
-    std::vector<std::string> said;
-};
-
-// The server's own state, talking to `link` instead of the server's link.
-ChatState WithLink(ChatState& base, IrcLink& link);
 
 
 }  // namespace qm::test

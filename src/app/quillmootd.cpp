@@ -95,7 +95,15 @@ int main(int argc, char** argv) {
     ConsoleObserver observer;
     qm::ChatServerOptions options;
     options.dataDir = dataDir;
-    qm::ChatServer server(io, observer, options);
+    // The IRC link arrives with the bridge; until then it stays down.
+    struct DownLink final : qm::IrcLink {
+        bool IsUp() const override { return false; }
+        bool ChannelSpy() const override { return false; }
+        std::string IrcChannel() const override { return {}; }
+        void SayToLinkedChannel(std::string_view) override {}
+        void SayToIrcUser(std::string_view, std::string_view) override {}
+    } link;
+    qm::ChatServer server(io, observer, link, options);
     server.SetSetting("AdminPass", std::move(adminPass));
     // Signals are caught from here on, so that one arriving during start-up
     // is handled once the loop runs instead of killing the process.

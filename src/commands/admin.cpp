@@ -22,7 +22,7 @@ void LogAction(const ChatState& state, const TTcpSrvClient& client, std::string_
 void ToggleRole(ChatState& state, TTcpSrvClient& admin, std::string_view nick, bool TTcpSrvClient::*role,
                 const std::string& promotion) {
     bool found = false;
-    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
         if (!EqualsIgnoreCase(other.Nick, nick)) return;
         found = true;
         if (other.*role) {
@@ -41,7 +41,7 @@ void RoleNotice(const ChatState& state, const TTcpSrvClient& sender, bool TTcpSr
     std::string text;
     text.append(state.settings.Prefix).append(" ").append(group).append(": <").append(sender.Nick);
     text.append("> ").append(message).append("\r\n");
-    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
         if (other.*role) other.SendStr(text);
     });
 }
@@ -140,7 +140,7 @@ void CmdKill(ChatState& state, TTcpSrvClient& client, std::string_view line) {
         const std::string_view nick = i > 7 ? line.substr(6, i - 7) : std::string_view{};
         std::string_view reason = i + 2 < line.size() ? line.substr(i + 2) : std::string_view{};
         if (reason.size() > kMaxReason) reason = reason.substr(0, kMaxReason);
-        state.server.ForEachClientDown([&](TTcpSrvClient& other) {
+        state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
             if (!EqualsIgnoreCase(other.Nick, nick)) return;
             other.SendStr("Closing Link: Killed by " + client.Nick + " for reason: " + std::string(reason) + "\r\n");
             other.CloseDelayed();
@@ -158,14 +158,12 @@ void CmdKill(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     state.link.Announce("*** " + victim->Nick + " was killed by " + client.Nick + " (" + victimReason + ")");
     const std::string notice = state.settings.Prefix + " " + victim->Nick + " " + state.settings.Kill + " " +
                                client.Nick + " (" + victimReason + ")\r\n";
-    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (&other != victim && EqualsIgnoreCase(other.Channel, victim->Channel)) other.SendStr(notice);
-    });
+    state.clients.SendDepartureNotice(*victim, notice);
 }
 
 void CmdBan(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
     bool found = false;
-    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
         if (!EqualsIgnoreCase(other.Nick, nick)) return;
         found = true;
         state.settings.Bans.push_back(other.PeerAddr);
@@ -188,7 +186,7 @@ void CmdForcedJoin(ChatState& state, TTcpSrvClient& client, std::string_view tar
 
 void CmdForcedDeop(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
     TTcpSrvClient* deopped = nullptr;
-    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
         if (other.Nick != nick) return;
         other.IsOp = false;
         deopped = &other;
@@ -199,9 +197,7 @@ void CmdForcedDeop(ChatState& state, TTcpSrvClient& client, std::string_view nic
     }
     const std::string notice =
         state.settings.Prefix + " " + deopped->Nick + " " + state.settings.Deop + " " + client.Nick + "\r\n";
-    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (other.Channel == deopped->Channel) other.SendStr(notice);
-    });
+    state.clients.SendToExactChannel(deopped->Channel, notice);
 }
 
 }  // namespace qm

@@ -15,19 +15,13 @@ template <typename F>
 bool ForEachTarget(ChatState& state, TTcpSrvClient& op, const std::string& channel,
                    std::string_view nick, F&& f) {
     bool found = false;
-    state.server.ForEachClientDown([&](TTcpSrvClient& target) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& target) {
         if (target.Channel != channel || !EqualsIgnoreCase(target.Nick, nick)) return;
         found = true;
         f(target);
     });
     if (!found) Reply(state, op, " User is not online or not on this " + state.settings.Channel + ".\r\n");
     return found;
-}
-
-void SendToExactChannel(const ChatState& state, const std::string& channel, const std::string& text) {
-    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
-        if (member.Channel == channel) member.SendStr(text);
-    });
 }
 
 bool RefuseNonOp(const ChatState& state, TTcpSrvClient& client) {
@@ -45,7 +39,7 @@ void SetOperator(ChatState& state, TTcpSrvClient& client, std::string_view nick,
     const std::string target(nick);
     state.link.Announce("*** " + target + (op ? " was opped." : " was deopped."));
     const std::string& word = op ? state.settings.Op : state.settings.Deop;
-    SendToExactChannel(state, channel, state.settings.Prefix + " " + target + " " + word + " " + client.Nick + "\r\n");
+    state.clients.SendToExactChannel(channel, state.settings.Prefix + " " + target + " " + word + " " + client.Nick + "\r\n");
 }
 
 }  // namespace
@@ -57,7 +51,7 @@ void MoveToChannel(ChatState& state, TTcpSrvClient& client, const std::string& t
     const std::string part = s.Prefix + " " + client.Nick + " " + s.Part + "\r\n";
     const std::string join = s.Prefix + " " + client.Nick + " " + s.Join + "\r\n";
     bool occupied = false;
-    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
         if (EqualsIgnoreCase(member.Channel, client.Channel) && !client.Undercover) member.SendStr(part);
         if (EqualsIgnoreCase(member.Channel, target)) {
             if (!client.Undercover) member.SendStr(join);
@@ -80,14 +74,14 @@ void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view argument)
         Reply(state, client, " Usage: /j <" + state.settings.Channel + ">\r\n");
         return;
     }
-    if (name == "IRC")
+    if (name == kBridgedChannel)
         Reply(state, client,
               " Commands for IRC: /v <nick> - Gives/Removes the ability to speak to others on IRC (if you are "
               "an op).\r\n/stat - IRC status\r\n/im <nick> <message> - Send a private message to a person on "
               "IRC.\r\n");
 
     bool locked = false;
-    state.server.ForEachClientDown([&](const TTcpSrvClient& other) {
+    state.clients.ForEachClientDown([&](const TTcpSrvClient& other) {
         if (other.ChannelLocked && EqualsIgnoreCase(other.Channel, name)) locked = true;
     });
     if (locked) {
@@ -95,14 +89,17 @@ void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view argument)
         return;
     }
 
-    if (name == "IRC") state.link.Announce("*** " + client.Nick + " has joined.");
-    if (client.Channel == "IRC") state.link.Announce("*** " + client.Nick + " has left.");
+    if (name == kBridgedChannel) state.link.Announce("*** " + client.Nick + " has joined.");
+    if (client.Channel == kBridgedChannel) state.link.Announce("*** " + client.Nick + " has left.");
 
     MoveToChannel(state, client, name);
 }
 
-void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view argument) {
-    if (client.ReceivedLine.find('=') != std::string::npos) {
+void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view line) {
+    // "/n name": the third character separates and is not examined, but an
+    // "=" anywhere in the line refuses it.
+    const std::string_view argument = line.size() > 3 ? line.substr(3) : std::string_view{};
+    if (line.find('=') != std::string_view::npos) {
         Reply(state, client, " You may NOT have an = sign in your nick.  You may have any other character.\r\n");
         return;
     }
@@ -132,7 +129,7 @@ void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view argument)
     // heard of the old name: for them this is the newcomer's arrival.
     const std::string renamed = state.settings.Prefix + " " + old + " is now known as " + name + "\r\n";
     const std::string arrived = state.settings.Prefix + " " + name + " " + state.settings.Join + "\r\n";
-    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
         if (!EqualsIgnoreCase(member.Channel, client.Channel)) return;
         member.SendStr(member.Nick == kChoosingNickname ? arrived : renamed);
     });
@@ -164,7 +161,7 @@ void CmdKick(ChatState& state, TTcpSrvClient& client, std::string_view argument)
     const std::string target(argument);
     const std::string kicked = state.settings.Prefix + " " + target + " " + state.settings.Kick + " " + client.Nick + "\r\n";
     const std::string arrived = state.settings.Prefix + " " + target + " " + state.settings.Join + "\r\n";
-    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
         if (member.Channel == channel) member.SendStr(kicked);
         if (member.Channel == main) member.SendStr(arrived);
     });
@@ -177,7 +174,7 @@ void CmdLock(ChatState& state, TTcpSrvClient& client, std::string_view) {
     const std::string locked = state.settings.Prefix + " " + client.Nick + " has locked this " + state.settings.Channel + ".\r\n";
     const std::string unlocked = state.settings.Prefix + " " + client.Nick + " has unlocked this " + state.settings.Channel + ".\r\n";
     const std::string channel = client.Channel;
-    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
         if (!EqualsIgnoreCase(member.Channel, channel)) return;
         member.ChannelLocked = !member.ChannelLocked;
         member.SendStr(member.ChannelLocked ? locked : unlocked);
@@ -187,14 +184,14 @@ void CmdLock(ChatState& state, TTcpSrvClient& client, std::string_view) {
 void CmdWall(ChatState& state, TTcpSrvClient& client, std::string_view text) {
     if (RefuseNonOp(state, client)) return;
     const std::string line = "All ops <" + client.Nick + "> " + std::string(text) + "\r\n";
-    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
         if (member.IsOp && EqualsIgnoreCase(member.Channel, client.Channel)) member.SendStr(line);
     });
 }
 
 void CmdVoice(ChatState& state, TTcpSrvClient& client, std::string_view argument) {
     // Only the operators of the linked channel decide who speaks on IRC.
-    if (!client.IsOp || client.Channel != "IRC") {
+    if (!client.IsOp || client.Channel != kBridgedChannel) {
         Reply(state, client, " You are not an op.\r\n");
         return;
     }

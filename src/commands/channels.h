@@ -10,7 +10,7 @@ namespace qm {
 void MoveToChannel(ChatState& state, TTcpSrvClient& client, const std::string& target);
 
 void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view argument);
-void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view argument);
+void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view line);
 void CmdOp(ChatState& state, TTcpSrvClient& client, std::string_view argument);
 void CmdDeop(ChatState& state, TTcpSrvClient& client, std::string_view argument);
 void CmdKick(ChatState& state, TTcpSrvClient& client, std::string_view argument);

@@ -6,12 +6,12 @@
 #include <functional>
 #include <string_view>
 
+#include "chat/client_list.h"
+#include "chat/client_record.h"
+#include "chat/online_users.h"
+#include "commands/password_worker.h"
 #include "irc/irc_link.h"
-#include "server/client_record.h"
 #include "storage/ascii.h"
-#include "server/listening_server.h"
-#include "server/online_users.h"
-#include "server/password_worker.h"
 #include "storage/clock.h"
 #include "storage/mail_store.h"
 #include "storage/server_log.h"
@@ -22,7 +22,7 @@ namespace qm {
 
 struct ChatState {
     Settings& settings;
-    TWSocketServer& server;
+    ClientList& clients;
     UserDatabase& users;
     MailStore& mail;
     ServerLog& log;

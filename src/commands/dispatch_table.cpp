@@ -49,7 +49,7 @@ constexpr CommandRow kRows[] = {
     {"/away", kFirstN, kIgnored, 6, CmdAway},
     {"/inv", kWholeLine, kIgnored, 0, CmdInvisible},
     {"/j", kFirstN, kIgnored, 3, CmdJoin},
-    {"/n", kFirstN, kIgnored, 3, CmdNick},
+    {"/n", kFirstN, kIgnored, 0, CmdNick},
     {"/query", kFirstN, kIgnored, 7, CmdQuery},
     {"/chall", kFirstN, kIgnored, 7, CmdChallenge},
     {"/accept", kFirstN, kIgnored, 8, CmdAccept},

@@ -11,7 +11,7 @@
 namespace qm {
 
 // `argument` is the line after the row's argOffset characters (a view into
-// client.ReceivedLine); handlers whose row has no offset parse the line themselves.
+// the received line); handlers whose row has no offset parse the line themselves.
 using CommandHandler = void (*)(ChatState& state, TTcpSrvClient& client, std::string_view argument);
 
 // How much of the line is compared with the command text.

@@ -23,7 +23,7 @@ bool IsPartnerOf(const TTcpSrvClient& candidate, const TTcpSrvClient& client) {
 // exactly `nick`, from the last connection down.
 template <typename F>
 void ForEachNamedInChannel(const ChatState& state, const TTcpSrvClient& sender, std::string_view nick, F&& f) {
-    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
         if (SameChannel(other, sender) && other.Nick == nick) f(other);
     });
 }
@@ -32,7 +32,7 @@ void ForEachNamedInChannel(const ChatState& state, const TTcpSrvClient& sender, 
 // anyone received it.
 bool SendToPartner(const ChatState& state, const TTcpSrvClient& sender, const std::string& text) {
     bool delivered = false;
-    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
         if (!SameChannel(other, sender) || !IsPartnerOf(other, sender)) return;
         other.SendStr(text);
         delivered = true;
@@ -61,7 +61,7 @@ void AnswerChallenge(const ChatState& state, TTcpSrvClient& client, std::string_
 }  // namespace
 
 void AbortGame(ChatState& state, const TTcpSrvClient& player) {
-    state.server.ForEachClientDown([&](TTcpSrvClient& opponent) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& opponent) {
         if (opponent.Nick != player.AuxNick) return;
         opponent.SendStr(kError);
         opponent.InGame = false;
@@ -118,7 +118,7 @@ void CmdGive(ChatState& state, TTcpSrvClient& client, std::string_view) {
     // Taken before the walk, which clears the records it passes.
     const std::string partner = client.AuxNick;
     const std::string announcement = partner + " has won the game!\r\n";
-    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
         if (!SameChannel(other, client)) return;
         if (!partner.empty() && other.Nick == partner) {
             ++other.GamesWon;

@@ -47,12 +47,12 @@ std::string WhoMarks(const ChatState& state, const TTcpSrvClient& user, const TT
 void CmdVersion(ChatState& state, TTcpSrvClient& client, std::string_view) {
     Reply(state, client, " Quillmoot v1.0 Beta - server " QM_VERSION " by the Quillmoot team, 2026\r\n");
     Reply(state, client,
-          " Number of users: " + std::to_string(state.server.GetClientCount()) +
+          " Number of users: " + std::to_string(state.clients.Count()) +
               " Peak: " + std::to_string(state.PeakUsers) + "\r\n");
 }
 
 void CmdNames(ChatState& state, TTcpSrvClient& client, std::string_view) {
-    state.server.ForEachClientDown([&](const TTcpSrvClient& user) {
+    state.clients.ForEachClientDown([&](const TTcpSrvClient& user) {
         if (!EqualsIgnoreCase(user.Channel, client.Channel)) return;
         if (user.Undercover && !client.IsSpy) return;
         std::string text = state.settings.Prefix + " Nick: " + user.Nick + "\r\n";
@@ -67,7 +67,7 @@ void CmdNames(ChatState& state, TTcpSrvClient& client, std::string_view) {
 void CmdWhois(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
     // Whatever the user's channel and modes: whoever asks by name learns it.
     bool found = false;
-    state.server.ForEachClientDown([&](const TTcpSrvClient& user) {
+    state.clients.ForEachClientDown([&](const TTcpSrvClient& user) {
         if (!EqualsIgnoreCase(user.Nick, nick)) return;
         found = true;
         std::string text = state.settings.Prefix + " Nick: " + user.Nick + "\r\n";
@@ -85,8 +85,8 @@ void CmdWhois(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
 void CmdWho(ChatState& state, TTcpSrvClient& client, std::string_view) {
     // The count is of connections: hidden users and those still at the
     // nickname prompt count too.
-    Reply(state, client, " There are " + std::to_string(state.server.GetClientCount()) + " users online:\r\n");
-    state.server.ForEachClientDown([&](const TTcpSrvClient& user) {
+    Reply(state, client, " There are " + std::to_string(state.clients.Count()) + " users online:\r\n");
+    state.clients.ForEachClientDown([&](const TTcpSrvClient& user) {
         if (user.Invisible && !EqualsIgnoreCase(user.Channel, client.Channel)) return;
         if (user.Undercover && !client.IsSpy) return;
         Reply(state, client,

@@ -3,8 +3,8 @@
 
 namespace qm {
 
-// Decides what the line in client.ReceivedLine is (a line to ignore, a login
-// step, a command or an ordinary line) and handles it.
-void ProcessData(ChatState& state, TTcpSrvClient& client);
+// Decides what `line` is (a line to ignore, a login step, a command or an
+// ordinary line) and handles it.
+void ProcessData(ChatState& state, TTcpSrvClient& client, std::string_view line);
 
 }  // namespace qm

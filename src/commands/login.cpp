@@ -9,17 +9,16 @@ namespace qm {
 
 namespace {
 
-// Checks the line in client.ReceivedLine as the password of the registered
-// nickname in client.Nick. The check runs on a worker while the client's
+// Checks `password` as the password of the registered nickname in client.Nick. The check runs on a worker while the client's
 // later lines wait; `finish` then runs on the loop thread. A wrong password
 // holds the client's next line back for a while, so that guessing is slow.
-void CheckPassword(ChatState& state, TTcpSrvClient& client,
+void CheckPassword(ChatState& state, TTcpSrvClient& client, std::string_view password,
                    void (*finish)(ChatState&, TTcpSrvClient&, int record, bool matches)) {
     const int record = state.users.FindUserRecord(client.Nick);
     const std::string stored = state.users.RecordLine(record, UserDatabase::kPassword);
     client.Pause();
     std::weak_ptr<TTcpSrvClient> weak = client.Self();
-    state.passwords.Check(stored, client.Nick, client.ReceivedLine,
+    state.passwords.Check(stored, client.Nick, std::string(password),
                           [&state, weak, record, stored, finish](PasswordCheck check) {
         const auto c = weak.lock();
         if (!c || !c->Connected()) return;
@@ -54,15 +53,10 @@ void LogNickname(const ChatState& state, const TTcpSrvClient& client) {
 }  // namespace
 
 bool NicknameInUse(const ChatState& state, std::string_view nick) {
-    bool inUse = false;
-    state.server.ForEachClientDown([&](const TTcpSrvClient& other) {
-        if (EqualsIgnoreCase(other.Nick, nick)) inUse = true;
-    });
-    return inUse;
+    return state.clients.FindByNick(nick) != nullptr;
 }
 
-void HandleNicknameLine(ChatState& state, TTcpSrvClient& client) {
-    const std::string& line = client.ReceivedLine;
+void HandleNicknameLine(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     if (line == kGameHandshake) {
         client.ChessMode = true;
         client.Channel = "Chess";
@@ -71,12 +65,12 @@ void HandleNicknameLine(ChatState& state, TTcpSrvClient& client) {
         client.SendStr("* Entered chess mode.\r\n");
         return;
     }
-    if (line.find('=') != std::string::npos) {
+    if (line.find('=') != std::string_view::npos) {
         Reply(state, client,
               " You may NOT have a = sign in your nick.  You may have any other character.\r\n");
         return;
     }
-    const std::string nick = line.substr(0, kMaxNickLength);
+    const std::string nick(line.substr(0, kMaxNickLength));
     if (NicknameInUse(state, nick)) {
         Reply(state, client, " That nickname is in use.  Try another.\r\nNickname: ");
         return;
@@ -107,8 +101,8 @@ void CompleteLogin(ChatState& state, TTcpSrvClient& client) {
                   false);
 }
 
-void HandleLoginPassword(ChatState& state, TTcpSrvClient& client) {
-    CheckPassword(state, client, [](ChatState& state, TTcpSrvClient& client, int record, bool matches) {
+void HandleLoginPassword(ChatState& state, TTcpSrvClient& client, std::string_view password) {
+    CheckPassword(state, client, password, [](ChatState& state, TTcpSrvClient& client, int record, bool matches) {
         if (matches) {
             client.AwaitingLoginPassword = false;
             ApplyStoredSettings(state, client, record);
@@ -125,8 +119,8 @@ void HandleLoginPassword(ChatState& state, TTcpSrvClient& client) {
     });
 }
 
-void HandleNickChangePassword(ChatState& state, TTcpSrvClient& client) {
-    CheckPassword(state, client, [](ChatState& state, TTcpSrvClient& client, int record, bool matches) {
+void HandleNickChangePassword(ChatState& state, TTcpSrvClient& client, std::string_view password) {
+    CheckPassword(state, client, password, [](ChatState& state, TTcpSrvClient& client, int record, bool matches) {
         if (matches) {
             ApplyStoredSettings(state, client, record);
             ReplyMessageCount(state, client);

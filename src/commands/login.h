@@ -11,9 +11,9 @@ inline constexpr std::size_t kMaxNickLength = 35;
 // Some connected client (the asker included) has this nickname, letter case ignored.
 bool NicknameInUse(const ChatState& state, std::string_view nick);
 
-void HandleNicknameLine(ChatState& state, TTcpSrvClient& client);
-void HandleLoginPassword(ChatState& state, TTcpSrvClient& client);
-void HandleNickChangePassword(ChatState& state, TTcpSrvClient& client);
+void HandleNicknameLine(ChatState& state, TTcpSrvClient& client, std::string_view line);
+void HandleLoginPassword(ChatState& state, TTcpSrvClient& client, std::string_view password);
+void HandleNickChangePassword(ChatState& state, TTcpSrvClient& client, std::string_view password);
 
 // After a free nickname or a correct password: the user enters the main channel.
 void CompleteLogin(ChatState& state, TTcpSrvClient& client);

@@ -42,7 +42,7 @@ void CmdQuery(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
         return;
     }
     bool found = false;
-    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
         if (!EqualsIgnoreCase(other.Nick, nick)) return;
         found = true;
         Reply(state, client, " Beginning query with " + std::string(nick) + "\r\n");
@@ -65,9 +65,7 @@ void CmdQuit(ChatState& state, TTcpSrvClient& client, std::string_view reason) {
     state.link.Announce("*** " + client.Nick + " has quit.");
     const std::string notice =
         state.settings.Prefix + " " + client.Nick + " " + state.settings.Quit + " (" + std::string(reason) + ")\r\n";
-    state.server.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (&other != &client && EqualsIgnoreCase(other.Channel, client.Channel)) other.SendStr(notice);
-    });
+    state.clients.SendDepartureNotice(client, notice);
     // The notice above is the departure notice; later lines are ignored.
     client.DepartureAnnounced = true;
 }

@@ -28,24 +28,26 @@ void SendPrivate(TTcpSrvClient& recipient, bool marked, std::string_view framed)
 }  // namespace
 
 void SendToChannel(const ChatState& state, const TTcpSrvClient& sender, std::string_view text, bool tagged) {
+    if (!tagged) {
+        state.clients.SendToChannel(sender.Channel, text);
+        return;
+    }
     // Escape once; every member gets the same bytes.
     std::string wire;
     TerminalInput::AppendEscaped(text, wire);
     const std::string& channel = sender.Channel;
-    state.server.ForEachClientDown([&](TTcpSrvClient& member) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
         if (!EqualsIgnoreCase(member.Channel, channel)) return;
-        if (tagged && member.QueryMode) member.SendStr(member.Channel + ": ");
+        if (member.QueryMode) member.SendStr(member.Channel + ": ");
         member.SendWire(wire);
     });
 }
 
 bool MayForwardToIrc(const ChatState& state, const TTcpSrvClient& sender) {
-    return sender.Channel == "IRC" && !state.link.ChannelSpy() && state.link.IsUp() &&
-           sender.HasIrcVoice;
+    return state.link.Forwards(sender.Channel, sender.HasIrcVoice);
 }
 
-void RouteOrdinaryLine(ChatState& state, TTcpSrvClient& client) {
-    std::string_view line = client.ReceivedLine;
+void RouteOrdinaryLine(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     if (line.empty()) return;
     if (line.front() == ',') {
         // Speaks to the channel while a query is open; never goes to IRC.
@@ -55,7 +57,7 @@ void RouteOrdinaryLine(ChatState& state, TTcpSrvClient& client) {
     }
     const std::string framed = Framed(client.Nick, line);
     if (client.QueryMode) {
-        state.server.ForEachClientDown([&](TTcpSrvClient& partner) {
+        state.clients.ForEachClientDown([&](TTcpSrvClient& partner) {
             if (EqualsIgnoreCase(partner.Nick, client.QueryTarget))
                 SendPrivate(partner, !partner.QueryMode, framed);
         });
@@ -83,7 +85,7 @@ void CmdPrivateMessage(ChatState& state, TTcpSrvClient& client, std::string_view
 
     const std::string framed = Framed(client.Nick, message);
     bool delivered = false;
-    state.server.ForEachClientDown([&](TTcpSrvClient& recipient) {
+    state.clients.ForEachClientDown([&](TTcpSrvClient& recipient) {
         if (!EqualsIgnoreCase(recipient.Nick, nick)) return;
         delivered = true;
         SendPrivate(recipient, recipient.QueryTarget != client.Nick, framed);
@@ -104,8 +106,7 @@ void CmdIrcMessage(ChatState& state, TTcpSrvClient& client, std::string_view lin
     std::string_view message = line.substr(blank + 1);
     if (message.size() > kMaxMessage) message = message.substr(0, kMaxMessage);
 
-    if (state.link.IsUp() && client.HasIrcVoice && !state.link.ChannelSpy() &&
-        client.Channel == "IRC") {
+    if (MayForwardToIrc(state, client)) {
         state.link.SayToIrcUser(nick, "[" + client.Nick + "] " + std::string(message));
         return;
     }

@@ -16,7 +16,7 @@ void SendToChannel(const ChatState& state, const TTcpSrvClient& sender, std::str
 bool MayForwardToIrc(const ChatState& state, const TTcpSrvClient& sender);
 
 // A line that is no command: chat line, comma line or query line.
-void RouteOrdinaryLine(ChatState& state, TTcpSrvClient& client);
+void RouteOrdinaryLine(ChatState& state, TTcpSrvClient& client, std::string_view line);
 
 void CmdMe(ChatState& state, TTcpSrvClient& client, std::string_view action);
 void CmdPrivateMessage(ChatState& state, TTcpSrvClient& client, std::string_view line);

@@ -1,10 +1,15 @@
 #pragma once
-// What the chat commands need of the IRC link: its state and the two ways of
-// saying something on IRC.
+// What the chat side needs of the IRC link: its state and the two ways of
+// saying something on IRC. The server is given one (the real bridge in the
+// programs, a recording one in tests).
 #include <string>
 #include <string_view>
 
 namespace qm {
+
+// The chat channel that is bridged with IRC: this name exactly, in this case
+// ("irc" is an ordinary channel).
+inline constexpr std::string_view kBridgedChannel = "IRC";
 
 class IrcLink {
 public:
@@ -23,20 +28,15 @@ public:
 
     // Server events (joins, departures, renames) reach the IRC channel only
     // while the link is up and carries this server's side too.
+    bool CarriesChatSide() const { return IsUp() && !ChannelSpy(); }
     void Announce(std::string_view text) {
-        if (IsUp() && !ChannelSpy()) SayToLinkedChannel(text);
+        if (CarriesChatSide()) SayToLinkedChannel(text);
     }
-};
-
-// The link as it is while no IRC client exists: always down, bi-directional,
-// no channel.
-class NoIrcLink final : public IrcLink {
-public:
-    bool IsUp() const override { return false; }
-    bool ChannelSpy() const override { return false; }
-    std::string IrcChannel() const override { return {}; }
-    void SayToLinkedChannel(std::string_view) override {}
-    void SayToIrcUser(std::string_view, std::string_view) override {}
+    // A user's own words (chat lines, /me, /im) reach IRC only from the
+    // bridged channel and while the user has a voice there.
+    bool Forwards(std::string_view channel, bool hasVoice) const {
+        return channel == kBridgedChannel && hasVoice && CarriesChatSide();
+    }
 };
 
 }  // namespace qm

@@ -71,16 +71,17 @@ bool ParseBool(std::string_view text) {
 
 }  // namespace
 
-ChatServer::ChatServer(asio::io_context& io, OperatorObserver& observer, ChatServerOptions options)
+ChatServer::ChatServer(asio::io_context& io, OperatorObserver& observer, IrcLink& link, ChatServerOptions options)
     : io_(io),
       observer_(observer),
       options_(std::move(options)),
       clock_(options_.clock ? *options_.clock : systemClock_),
       preferences_(options_.preferencesFile),
       log_(clock_),
+      link_(link),
       passwords_(io),
       server_(io, *this),
-      state_{settings_, server_, users_, mail_, log_, online_, link_, clock_, passwords_,
+      state_{settings_, server_.Clients(), users_, mail_, log_, online_, link_, clock_, passwords_,
              options_.badPasswordDelay, options_.dataDir, [this](const std::string& e) { ReportError(e); }},
       saveTimer_(io),
       floodTimer_(io),
@@ -237,7 +238,7 @@ void ChatServer::OnClientConnect(TTcpSrvClient& client) {
     client.SetLineEcho(true);
     client.ResetForConnect(now);
     client.SendStr("Announcements:\r\n" + settings_.Announcement);
-    if (static_cast<int>(server_.GetClientCount()) > state_.PeakUsers) ++state_.PeakUsers;
+    if (static_cast<int>(server_.Clients().Count()) > state_.PeakUsers) ++state_.PeakUsers;
 }
 
 void ChatServer::OnDataAvailable(TTcpSrvClient& client, std::string line, bool terminated) {
@@ -248,11 +249,9 @@ void ChatServer::OnDataAvailable(TTcpSrvClient& client, std::string line, bool t
     }
     if (line.size() > kMaxLineLength) line.resize(kMaxLineLength);
     if (!FloodCheck(client)) return;
-    client.ReceivedLine = std::move(line);
-    if (EqualsIgnoreCase(client.Channel, settings_.MainC) && client.ReceivedLine.front() != '/' &&
-        !client.AwaitingPassword())
-        log_.Add("<" + client.Nick + "> " + client.ReceivedLine);
-    ProcessData(state_, client);
+    if (EqualsIgnoreCase(client.Channel, settings_.MainC) && line.front() != '/' && !client.AwaitingPassword())
+        log_.Add("<" + client.Nick + "> " + line);
+    ProcessData(state_, client, line);
     client.SyncEchoOption();
 }
 
@@ -282,11 +281,7 @@ void ChatServer::OnClientDisconnect(TTcpSrvClient& client) {
     if (client.DepartureAnnounced) return;
     link_.Announce("*** " + client.Nick + " was disconnected.");
     const std::string notice = settings_.Prefix + " " + client.Nick + " " + settings_.Diss + "\r\n";
-    server_.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (!EqualsIgnoreCase(other.Nick, client.Nick) &&
-            EqualsIgnoreCase(other.Channel, client.Channel))
-            other.SendStr(notice);
-    });
+    server_.Clients().SendDepartureNotice(client, notice);
 }
 
 void ChatServer::OnServerException(const std::exception& error) {
@@ -341,7 +336,7 @@ void ChatServer::StartFloodTimer() {
 }
 
 void ChatServer::FloodTimerTick() {
-    server_.ForEachClientDown([](TTcpSrvClient& client) {
+    server_.Clients().ForEachClientDown([](TTcpSrvClient& client) {
         if (client.FloodCount == kFloodLimit) client.FloodCount = kFloodPenalty;
         if (client.FloodCount != 0) --client.FloodCount;
     });

@@ -12,7 +12,7 @@
 #include "commands/chat_state.h"
 #include "irc/irc_link.h"
 #include "server/listening_server.h"
-#include "server/online_users.h"
+#include "chat/online_users.h"
 #include "server/operator_api.h"
 #include "storage/clock.h"
 #include "storage/mail_store.h"
@@ -39,7 +39,8 @@ struct ChatServerOptions {
 
 class ChatServer final : public TransportEvents, public OperatorApi {
 public:
-    ChatServer(asio::io_context& io, OperatorObserver& observer, ChatServerOptions options);
+    // `link` is the IRC link the commands report to; it must outlive the server.
+    ChatServer(asio::io_context& io, OperatorObserver& observer, IrcLink& link, ChatServerOptions options);
     ~ChatServer() override;
 
     // Loads every file and starts listening. Returns false when a step
@@ -63,6 +64,8 @@ public:
     ChatState& state() { return state_; }
     const Settings& settings() const { return settings_; }
     const ServerLog& log() const { return log_; }
+    // The connected clients; touch them only on the loop thread.
+    ClientList& Clients() { return server_.Clients(); }
     int PeakUsers() const { return state_.PeakUsers; }
 
 private:
@@ -98,7 +101,7 @@ private:
     MailStore mail_;
     ServerLog log_;
     qm::OnlineUsers online_;
-    NoIrcLink link_;
+    IrcLink& link_;
     PasswordWorker passwords_;
     TWSocketServer server_;
     ChatState state_;

@@ -1,16 +1,17 @@
 #pragma once
-// The listening TCP server and its list of connections. Every event it
-// raises runs on the one thread that runs the io_context.
+// The listening server: accepts terminal clients, greets them, keeps them in
+// the client list and turns their connections' events into the chat
+// server's transport events. Every event runs on the one thread that runs
+// the io_context.
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
 #include <exception>
-#include <memory>
 #include <string>
-#include <string_view>
-#include <vector>
 
-#include "server/client_record.h"
+#include "chat/client_events.h"
+#include "chat/client_list.h"
+#include "net/output_scheduler.h"
+#include "net/tcp_listener.h"
 
 namespace qm {
 
@@ -34,70 +35,40 @@ public:
     virtual void OnClientOverflow(TTcpSrvClient& client) = 0;
 };
 
-class TWSocketServer {
+class TWSocketServer final : private ClientEvents {
 public:
     TWSocketServer(asio::io_context& io, TransportEvents& events);
-    ~TWSocketServer();
+    ~TWSocketServer() override;
 
     // Binds Addr:port and starts accepting; throws std::system_error.
     void Listen(const std::string& port);
     // Stops accepting; connections keep working.
-    void Close();
-    bool Listening() const { return acceptor_.is_open(); }
+    void Close() { listener_.Close(); }
+    bool Listening() const { return listener_.Listening(); }
     // The bound port (useful when listening on port 0).
-    unsigned short LocalPort() const;
+    unsigned short LocalPort() const { return listener_.LocalPort(); }
 
-    std::size_t GetClientCount() const { return clients_.size(); }
-    TTcpSrvClient* GetClient(std::size_t index) const {
-        return index < clients_.size() ? clients_[index].get() : nullptr;
-    }
-
-    // Walks the connections from the highest index down to 0, as every walk
-    // over users does.
-    template <typename F>
-    void ForEachClientDown(F&& f) const {
-        for (std::size_t i = clients_.size(); i-- > 0;) f(*clients_[i]);
-    }
+    ClientList& Clients() { return clients_; }
+    const ClientList& Clients() const { return clients_; }
+    OutputScheduler& Scheduler() { return scheduler_; }
 
     std::string Addr = "0.0.0.0";
     std::string Banner = "Nickname: ";
     std::string BannerToBusy = "Sorry.  All connections full.  Please try again later";
     int MaxClients = 0;
 
-    asio::io_context& io() { return io_; }
-
 private:
-    friend class TWSocketClient;
-    void Accept();
     void HandleAccepted(asio::ip::tcp::socket socket);
     void DeliverLine(TTcpSrvClient& client, std::string line, bool terminated);
-    void QueueFlush(std::shared_ptr<TWSocketClient> client);
-    void FlushAll();
-    void FlushWhenQuiet();
-    void NoteOutputReleased(std::size_t bytes);
-    void ScheduleTrim(std::chrono::steady_clock::duration wait);
-    void HandleClosed(std::shared_ptr<TTcpSrvClient> client, std::string partial);
-    void HandleOverflow(TTcpSrvClient& client);
-    std::pair<char*, std::size_t> ReadBuffer() { return {readBuffer_.data(), readBuffer_.size()}; }
+    // ClientEvents
+    void OnClientLine(TTcpSrvClient& client, std::string line) override;
+    void OnClientClosed(TTcpSrvClient& client, std::string partial) override;
+    void OnClientOverflow(TTcpSrvClient& client) override;
 
-    asio::io_context& io_;
     TransportEvents& events_;
-    asio::ip::tcp::acceptor acceptor_;
-    asio::steady_timer acceptRetry_;
-    std::vector<std::shared_ptr<TTcpSrvClient>> clients_;
-    std::vector<std::shared_ptr<TWSocketClient>> flushQueue_;
-    bool flushPosted_ = false;
-    bool inputSinceCheck_ = false;
-    static constexpr auto kMaxFlushDelay = std::chrono::milliseconds(2);
-    std::chrono::steady_clock::time_point flushDeadline_;
-    bool destroying_ = false;
-    asio::steady_timer trimTimer_;
-    std::size_t releasedSinceTrim_ = 0;
-    bool trimScheduled_ = false;
-    static constexpr auto kTrimQuiet = std::chrono::milliseconds(250);
-    std::chrono::steady_clock::time_point lastRelease_;
-    // One buffer serves every read: bytes are handed on before the next read.
-    std::vector<char> readBuffer_ = std::vector<char>(16384);
+    OutputScheduler scheduler_;
+    ClientList clients_;
+    TcpListener listener_;
 };
 
 }  // namespace qm

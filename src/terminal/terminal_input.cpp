@@ -1,4 +1,4 @@
-#include "server/terminal_input.h"
+#include "terminal/terminal_input.h"
 
 #include <cassert>
 #include <cstddef>  // libtelnet.h uses size_t without including it

@@ -1,4 +1,4 @@
-#include "server/password_worker.h"
+#include "commands/password_worker.h"
 
 #include <asio/post.hpp>
 

@@ -1,0 +1,160 @@
+#include "net/line_socket.h"
+
+#include <asio/post.hpp>
+
+#include "net/output_scheduler.h"
+
+namespace qm {
+
+namespace {
+// One connection may not hold the loop for more than this many bytes of
+// input in a row; the rest is read after the others have had their turn.
+constexpr std::size_t kReadBudget = 64 * 1024;
+}  // namespace
+
+LineSocket::LineSocket(OutputScheduler& scheduler, asio::ip::tcp::socket socket)
+    : scheduler_(scheduler), socket_(std::move(socket)) {}
+
+LineSocket::~LineSocket() = default;
+
+void LineSocket::Start() {
+    std::error_code ec;
+    socket_.non_blocking(true, ec);
+    if (ec) {
+        closeError_ = ec;
+        Shutdown(false);
+        return;
+    }
+    ReadSome();
+}
+
+void LineSocket::SendBytes(std::string_view bytes) {
+    if (state_ != State::kConnected) return;
+    output_.append(bytes);
+    QueueFlush();
+}
+
+void LineSocket::QueueFlush() {
+    if (output_.size() - outputSent_ > kMaxPendingOutput) {
+        OnOutputOverflow();
+        Close();
+        return;
+    }
+    if (flushQueued_ || waitingWritable_) return;
+    flushQueued_ = true;
+    scheduler_.QueueFlush(shared_from_this());
+}
+
+void LineSocket::CloseDelayed() {
+    if (state_ != State::kConnected || closeRequested_) return;
+    closeRequested_ = true;
+    QueueFlush();
+}
+
+void LineSocket::Close() { Shutdown(false); }
+
+void LineSocket::Pause() { readingPaused_ = true; }
+
+void LineSocket::Resume() {
+    if (!readingPaused_) return;
+    readingPaused_ = false;
+    asio::post(scheduler_.io(), [self = shared_from_this()] {
+        if (self->state_ != State::kConnected) return;
+        self->OnResumed();
+        if (!self->readingPaused_ && !self->waitingReadable_ && !self->HasUndeliveredInput())
+            self->ReadSome();
+    });
+}
+
+void LineSocket::PauseFor(std::chrono::milliseconds delay) {
+    Pause();
+    if (!pauseTimer_) pauseTimer_ = std::make_unique<asio::steady_timer>(scheduler_.io());
+    pauseTimer_->expires_after(delay);
+    pauseTimer_->async_wait([self = shared_from_this()](std::error_code ec) {
+        if (!ec) self->Resume();
+    });
+}
+
+void LineSocket::ReadSome() {
+    std::size_t budget = kReadBudget;
+    while (state_ == State::kConnected && !readingPaused_) {
+        auto [buffer, capacity] = scheduler_.ReadBuffer();
+        std::error_code ec;
+        std::size_t n = socket_.read_some(asio::buffer(buffer, capacity), ec);
+        if (ec == asio::error::would_block || ec == asio::error::try_again) {
+            WaitReadable();
+            return;
+        }
+        if (ec || n == 0) {
+            closeError_ = ec;
+            Shutdown(true);
+            return;
+        }
+        scheduler_.NoteInput();
+        OnReceived(std::string_view(buffer, n));
+        if (n >= budget) {
+            asio::post(scheduler_.io(), [self = shared_from_this()] { self->ReadSome(); });
+            return;
+        }
+        budget -= n;
+    }
+}
+
+void LineSocket::WaitReadable() {
+    waitingReadable_ = true;
+    socket_.async_wait(asio::socket_base::wait_read, [self = shared_from_this()](std::error_code ec) {
+        self->waitingReadable_ = false;
+        if (!ec) self->ReadSome();
+    });
+}
+
+void LineSocket::Flush() {
+    flushQueued_ = false;
+    if (state_ != State::kConnected || waitingWritable_) return;
+    while (outputSent_ < output_.size()) {
+        std::error_code ec;
+        std::size_t n =
+            socket_.write_some(asio::buffer(output_.data() + outputSent_, output_.size() - outputSent_), ec);
+        if (ec == asio::error::would_block || ec == asio::error::try_again) {
+            WaitWritable();
+            return;
+        }
+        if (ec) {
+            closeError_ = ec;
+            Shutdown(false);
+            return;
+        }
+        outputSent_ += n;
+    }
+    // An idle connection keeps no buffer from its last burst of output.
+    scheduler_.NoteOutputReleased(output_.capacity());
+    std::string().swap(output_);
+    outputSent_ = 0;
+    if (closeRequested_) {
+        std::error_code ignored;
+        socket_.shutdown(asio::socket_base::shutdown_send, ignored);
+        Shutdown(false);
+    }
+}
+
+void LineSocket::WaitWritable() {
+    waitingWritable_ = true;
+    socket_.async_wait(asio::socket_base::wait_write, [self = shared_from_this()](std::error_code ec) {
+        self->waitingWritable_ = false;
+        if (!ec) self->Flush();
+    });
+}
+
+void LineSocket::Shutdown(bool byPeer) {
+    if (state_ == State::kClosed) return;
+    state_ = State::kClosed;
+    std::error_code ignored;
+    socket_.close(ignored);
+    if (pauseTimer_) pauseTimer_->cancel();
+    std::string().swap(output_);
+    if (scheduler_.ShuttingDown()) return;
+    // The close event never runs inside the handler that caused it.
+    asio::post(scheduler_.io(), [self = shared_from_this(), byPeer] { self->OnClosed(byPeer); });
+}
+
+}  // namespace qm

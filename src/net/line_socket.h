@@ -1,0 +1,102 @@
+#pragma once
+// One TCP connection, accepted or outgoing, in the loop's reactor style:
+// reads are budgeted so one busy peer never starves the others, output is
+// queued in one buffer with at most one write in flight and written in the
+// loop round's batch, a peer that stops reading is dropped once too much
+// output waits for it, and a close asked for inside a handler happens after
+// the handler. What the bytes mean (telnet, IRC, TLS) is the subclass's
+// business: it is told about received bytes and about the close.
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace qm {
+
+class OutputScheduler;
+
+class LineSocket : public std::enable_shared_from_this<LineSocket> {
+public:
+    // A peer that stops reading is dropped once this much output waits for it.
+    static constexpr std::size_t kMaxPendingOutput = 1 << 20;
+
+    LineSocket(OutputScheduler& scheduler, asio::ip::tcp::socket socket);
+    virtual ~LineSocket();
+    LineSocket(const LineSocket&) = delete;
+    LineSocket& operator=(const LineSocket&) = delete;
+
+    // Starts reading; call once the owner holds the socket in a shared_ptr.
+    void Start();
+
+    // Queues bytes exactly as they are to go on the wire.
+    void SendBytes(std::string_view bytes);
+
+    // Closes once everything queued so far has been sent, after the current
+    // handler has returned.
+    void CloseDelayed();
+    // Drops the connection without sending what is queued.
+    void Close();
+
+    // Holds back further input (its bytes stay unread) until Resume.
+    void Pause();
+    void Resume();
+    // Pause, and Resume after `delay`.
+    void PauseFor(std::chrono::milliseconds delay);
+
+    bool Connected() const { return state_ == State::kConnected; }
+    bool CloseRequested() const { return closeRequested_; }
+    bool Paused() const { return readingPaused_; }
+
+    // Writes what is queued; the scheduler calls it once per loop round.
+    void Flush();
+
+protected:
+    // Bytes arrived (at most one read buffer at a time).
+    virtual void OnReceived(std::string_view bytes) = 0;
+    // Input held while paused may be handed on now.
+    virtual void OnResumed() {}
+    // True while received input waits to be handed on (reading then waits too).
+    virtual bool HasUndeliveredInput() const { return false; }
+    // The connection is closed; `byPeer` when the peer closed it (or a read
+    // failed), false when this side closed it or a write failed. Raised
+    // once, never inside the call that closed it.
+    virtual void OnClosed(bool byPeer) = 0;
+    // The peer stopped reading; the connection is dropped right after.
+    virtual void OnOutputOverflow() {}
+
+    OutputScheduler& scheduler() { return scheduler_; }
+    // For a subclass that encodes straight into the output queue: the queue
+    // (nullptr once closed), to be followed by OutputAppended.
+    std::string* OutputQueue() { return state_ == State::kConnected ? &output_ : nullptr; }
+    void OutputAppended() { QueueFlush(); }
+    // Why the connection failed, when a read or write failed (else empty).
+    const std::error_code& CloseError() const { return closeError_; }
+
+private:
+    enum class State { kConnected, kClosed };
+
+    void ReadSome();
+    void WaitReadable();
+    void WaitWritable();
+    void QueueFlush();
+    void Shutdown(bool byPeer);
+
+    OutputScheduler& scheduler_;
+    asio::ip::tcp::socket socket_;
+    std::string output_;
+    std::size_t outputSent_ = 0;
+    std::error_code closeError_;
+    State state_ = State::kConnected;
+    bool closeRequested_ = false;
+    bool flushQueued_ = false;
+    bool waitingWritable_ = false;
+    bool readingPaused_ = false;
+    bool waitingReadable_ = false;
+    // Made when first needed: most connections never pause.
+    std::unique_ptr<asio::steady_timer> pauseTimer_;
+};
+
+}  // namespace qm

@@ -1,0 +1,77 @@
+#include "net/output_scheduler.h"
+
+#include <malloc.h>
+
+#include <asio/post.hpp>
+
+#include "net/line_socket.h"
+
+namespace qm {
+
+OutputScheduler::OutputScheduler(asio::io_context& io) : io_(io), trimTimer_(io) {}
+
+OutputScheduler::~OutputScheduler() { *alive_ = false; }
+
+void OutputScheduler::QueueFlush(std::shared_ptr<LineSocket> socket) {
+    flushQueue_.push_back(std::move(socket));
+    if (flushPosted_) return;
+    flushPosted_ = true;
+    flushDeadline_ = std::chrono::steady_clock::now() + kMaxFlushDelay;
+    inputSinceCheck_ = true;
+    FlushWhenQuiet();
+}
+
+// Output waits while input keeps arriving (each post goes behind the
+// reactor's next poll, so every socket that became ready gets its turn),
+// for at most kMaxFlushDelay. An idle server writes at once.
+void OutputScheduler::FlushWhenQuiet() {
+    if (inputSinceCheck_ && std::chrono::steady_clock::now() < flushDeadline_) {
+        inputSinceCheck_ = false;
+        asio::post(io_, [this, alive = std::weak_ptr<bool>(alive_)] {
+            if (alive.lock()) FlushWhenQuiet();
+        });
+        return;
+    }
+    FlushAll();
+}
+
+void OutputScheduler::FlushAll() {
+    flushPosted_ = false;
+    auto queue = std::move(flushQueue_);
+    flushQueue_.clear();
+    // Walks over the users run from the newest connection to the oldest, so
+    // the queue holds them newest first; writing oldest first keeps the
+    // connections that waited longest from waiting longer.
+    for (auto it = queue.rbegin(); it != queue.rend(); ++it) (*it)->Flush();
+}
+
+void OutputScheduler::NoteOutputReleased(std::size_t bytes) {
+    // A burst of output (a login storm announced to a full channel) leaves
+    // the heap at its high-water mark, with the freed buffers scattered
+    // between live records. Once a burst is over (nothing released for a
+    // quarter of a second), hand that memory back to the system, so that an
+    // idle server stays small.
+    constexpr std::size_t kBurst = 1 << 20;
+    releasedSinceTrim_ += bytes;
+    lastRelease_ = std::chrono::steady_clock::now();
+    if (releasedSinceTrim_ < kBurst || trimScheduled_) return;
+    trimScheduled_ = true;
+    ScheduleTrim(kTrimQuiet);
+}
+
+void OutputScheduler::ScheduleTrim(std::chrono::steady_clock::duration wait) {
+    trimTimer_.expires_after(wait);
+    trimTimer_.async_wait([this](std::error_code ec) {
+        if (ec) return;
+        const auto quiet = std::chrono::steady_clock::now() - lastRelease_;
+        if (quiet < kTrimQuiet) {
+            ScheduleTrim(kTrimQuiet - quiet);
+            return;
+        }
+        trimScheduled_ = false;
+        releasedSinceTrim_ = 0;
+        ::malloc_trim(0);
+    });
+}
+
+}  // namespace qm

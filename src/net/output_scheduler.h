@@ -1,0 +1,62 @@
+#pragma once
+// Output batching shared by every socket on one io_context: a socket that
+// has something to send asks for a flush, and the flushes of one loop round
+// run together once input has stopped arriving (for at most a couple of
+// milliseconds), so a burst of lines costs one write per connection instead
+// of one per line. Also owns the one read buffer all sockets share and hands
+// freed output memory back to the system after a burst.
+#include <asio/io_context.hpp>
+#include <asio/steady_timer.hpp>
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace qm {
+
+class LineSocket;
+
+class OutputScheduler {
+public:
+    explicit OutputScheduler(asio::io_context& io);
+    ~OutputScheduler();
+
+    asio::io_context& io() { return io_; }
+
+    // `socket` wants its output written in this loop round.
+    void QueueFlush(std::shared_ptr<LineSocket> socket);
+    // Input arrived: output may wait a little longer for more.
+    void NoteInput() { inputSinceCheck_ = true; }
+    // A socket dropped an output buffer of this capacity.
+    void NoteOutputReleased(std::size_t bytes);
+    // One buffer serves every read: bytes are handed on before the next read.
+    std::pair<char*, std::size_t> ReadBuffer() { return {readBuffer_.data(), readBuffer_.size()}; }
+
+    // While true, sockets that close raise no events (the owner is being destroyed).
+    bool ShuttingDown() const { return shuttingDown_; }
+    void BeginShutdown() { shuttingDown_ = true; }
+
+private:
+    void FlushWhenQuiet();
+    void FlushAll();
+    void ScheduleTrim(std::chrono::steady_clock::duration wait);
+
+    asio::io_context& io_;
+    std::vector<std::shared_ptr<LineSocket>> flushQueue_;
+    bool flushPosted_ = false;
+    bool inputSinceCheck_ = false;
+    static constexpr auto kMaxFlushDelay = std::chrono::milliseconds(2);
+    std::chrono::steady_clock::time_point flushDeadline_;
+    asio::steady_timer trimTimer_;
+    std::size_t releasedSinceTrim_ = 0;
+    bool trimScheduled_ = false;
+    static constexpr auto kTrimQuiet = std::chrono::milliseconds(250);
+    std::chrono::steady_clock::time_point lastRelease_;
+    bool shuttingDown_ = false;
+    // Invalidated at destruction, so that a posted round never runs on a dead scheduler.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::vector<char> readBuffer_ = std::vector<char>(16384);
+};
+
+}  // namespace qm

@@ -1,0 +1,54 @@
+#include "net/tcp_listener.h"
+
+#include <chrono>
+
+namespace qm {
+
+TcpListener::TcpListener(asio::io_context& io, AcceptHandler onAccept, ErrorHandler onError)
+    : acceptor_(io), retry_(io), onAccept_(std::move(onAccept)), onError_(std::move(onError)) {}
+
+TcpListener::~TcpListener() { Close(); }
+
+void TcpListener::Listen(const std::string& address, unsigned short port) {
+    Close();
+    asio::ip::tcp::endpoint endpoint(asio::ip::make_address(address), port);
+    asio::ip::tcp::acceptor acceptor(acceptor_.get_executor());
+    acceptor.open(endpoint.protocol());
+    acceptor.set_option(asio::socket_base::reuse_address(true));
+    acceptor.bind(endpoint);
+    acceptor.listen(asio::socket_base::max_listen_connections);
+    acceptor_ = std::move(acceptor);
+    Accept();
+}
+
+void TcpListener::Close() {
+    retry_.cancel();
+    if (acceptor_.is_open()) {
+        std::error_code ignored;
+        acceptor_.close(ignored);
+    }
+}
+
+unsigned short TcpListener::LocalPort() const {
+    std::error_code ec;
+    auto endpoint = acceptor_.local_endpoint(ec);
+    return ec ? 0 : endpoint.port();
+}
+
+void TcpListener::Accept() {
+    acceptor_.async_accept([this](std::error_code ec, asio::ip::tcp::socket socket) {
+        if (ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
+        if (ec) {
+            onError_(std::system_error(ec, "accept"));
+            retry_.expires_after(std::chrono::milliseconds(100));
+            retry_.async_wait([this](std::error_code waitError) {
+                if (!waitError && acceptor_.is_open()) Accept();
+            });
+            return;
+        }
+        onAccept_(std::move(socket));
+        Accept();
+    });
+}
+
+}  // namespace qm
