@@ -1,0 +1,140 @@
+#include "net/tcp_outgoing_connection.h"
+
+#include <asio/connect.hpp>
+#include <asio/post.hpp>
+
+#include "net/line_socket.h"
+#include "net/output_scheduler.h"
+
+namespace qm {
+
+class TcpOutgoingConnection::Stream final : public LineSocket {
+public:
+    Stream(OutputScheduler& scheduler, asio::ip::tcp::socket socket, TcpOutgoingConnection& owner)
+        : LineSocket(scheduler, std::move(socket)), owner_(&owner) {}
+    void Detach() { owner_ = nullptr; }
+
+private:
+    void OnReceived(std::string_view bytes) override {
+        if (owner_) owner_->StreamData(bytes);
+    }
+    void OnClosed(bool byPeer) override {
+        if (!owner_) return;
+        std::string reason;
+        if (CloseError())
+            reason = "Connection lost: " + CloseError().message() + ".";
+        else
+            reason = byPeer ? "Connection closed by the server." : "Connection closed.";
+        owner_->StreamClosed(reason);
+    }
+    void OnOutputOverflow() override {
+        if (owner_) owner_->StreamClosed("Connection dropped: the server stopped reading.");
+        owner_ = nullptr;
+    }
+
+    TcpOutgoingConnection* owner_;
+};
+
+TcpOutgoingConnection::TcpOutgoingConnection(OutputScheduler& scheduler)
+    : scheduler_(scheduler), resolver_(scheduler.io()), connecting_(scheduler.io()) {}
+
+TcpOutgoingConnection::~TcpOutgoingConnection() {
+    *alive_ = false;
+    resolver_.cancel();
+    std::error_code ignored;
+    connecting_.close(ignored);
+    if (stream_) {
+        stream_->Detach();
+        stream_->Close();
+    }
+}
+
+void TcpOutgoingConnection::Open(const OutgoingTarget& target, OutgoingObserver& observer) {
+    observer_ = &observer;
+    target_ = target;
+    phase_ = Phase::kResolving;
+    resolver_.async_resolve(
+        target.host, target.port,
+        [this, alive = std::weak_ptr<bool>(alive_)](std::error_code ec,
+                                                     asio::ip::tcp::resolver::results_type results) {
+            if (!alive.lock() || phase_ != Phase::kResolving) return;
+            if (ec) {
+                Fail("Cannot resolve " + target_.host + ": " + ec.message() + ".");
+                return;
+            }
+            Connect(results);
+        });
+}
+
+void TcpOutgoingConnection::Connect(const asio::ip::tcp::resolver::results_type& endpoints) {
+    phase_ = Phase::kConnecting;
+    asio::async_connect(connecting_, endpoints,
+                        [this, alive = std::weak_ptr<bool>(alive_)](std::error_code ec, const auto&) {
+                            if (!alive.lock() || phase_ != Phase::kConnecting) return;
+                            if (ec) {
+                                Fail("Cannot connect to " + target_.host + " port " + target_.port + ": " +
+                                     ec.message() + ".");
+                                return;
+                            }
+                            Established(std::move(connecting_));
+                        });
+}
+
+void TcpOutgoingConnection::Established(asio::ip::tcp::socket socket) {
+    std::error_code ignored;
+    socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+    phase_ = Phase::kOpen;
+    stream_ = std::make_shared<Stream>(scheduler_, std::move(socket), *this);
+    observer_->OnOutgoingConnected();
+    if (stream_) stream_->Start();
+}
+
+void TcpOutgoingConnection::Fail(const std::string& reason) {
+    phase_ = Phase::kDone;
+    observer_->OnOutgoingFailed(reason);
+}
+
+void TcpOutgoingConnection::Send(std::string_view bytes) {
+    if (phase_ == Phase::kOpen && stream_) stream_->SendBytes(bytes);
+}
+
+void TcpOutgoingConnection::Close() {
+    if (phase_ == Phase::kOpen && stream_) {
+        stream_->CloseDelayed();
+        return;
+    }
+    Abort();
+}
+
+void TcpOutgoingConnection::Abort() {
+    switch (phase_) {
+    case Phase::kResolving:
+    case Phase::kConnecting: {
+        resolver_.cancel();
+        std::error_code ignored;
+        connecting_.close(ignored);
+        phase_ = Phase::kDone;
+        asio::post(scheduler_.io(), [this, alive = std::weak_ptr<bool>(alive_)] {
+            if (alive.lock()) observer_->OnOutgoingFailed("Connection attempt stopped.");
+        });
+        break;
+    }
+    case Phase::kOpen:
+        // The stream reports the close from the loop, as for any other close.
+        stream_->Close();
+        break;
+    case Phase::kIdle:
+    case Phase::kDone:
+        break;
+    }
+}
+
+void TcpOutgoingConnection::StreamData(std::string_view bytes) { observer_->OnOutgoingData(bytes); }
+
+void TcpOutgoingConnection::StreamClosed(const std::string& reason) {
+    if (phase_ != Phase::kOpen) return;
+    phase_ = Phase::kDone;
+    observer_->OnOutgoingClosed(reason);
+}
+
+}  // namespace qm

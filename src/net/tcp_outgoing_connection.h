@@ -1,0 +1,49 @@
+#pragma once
+// An outgoing connection over TCP: the host name is resolved
+// asynchronously, the connection made without blocking the loop, and the
+// established connection runs on a LineSocket like every accepted one.
+#include <asio/ip/tcp.hpp>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "net/outgoing_connection.h"
+
+namespace qm {
+
+class OutputScheduler;
+
+class TcpOutgoingConnection final : public OutgoingConnection {
+public:
+    explicit TcpOutgoingConnection(OutputScheduler& scheduler);
+    // Drops the connection; no event follows.
+    ~TcpOutgoingConnection() override;
+
+    void Open(const OutgoingTarget& target, OutgoingObserver& observer) override;
+    void Send(std::string_view bytes) override;
+    void Close() override;
+    void Abort() override;
+
+private:
+    class Stream;
+    enum class Phase { kIdle, kResolving, kConnecting, kOpen, kDone };
+
+    void Connect(const asio::ip::tcp::resolver::results_type& endpoints);
+    void Established(asio::ip::tcp::socket socket);
+    void Fail(const std::string& reason);
+    // Called by the stream.
+    void StreamData(std::string_view bytes);
+    void StreamClosed(const std::string& reason);
+
+    OutputScheduler& scheduler_;
+    OutgoingObserver* observer_ = nullptr;
+    OutgoingTarget target_;
+    Phase phase_ = Phase::kIdle;
+    asio::ip::tcp::resolver resolver_;
+    asio::ip::tcp::socket connecting_;
+    std::shared_ptr<Stream> stream_;
+    // Handlers check it: an object that is gone raises nothing.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace qm
