@@ -8,7 +8,11 @@
 #include <filesystem>
 #include <iostream>
 
+#include "irc/irc_bridge.h"
+#include "irc/irc_link_keeper.h"
+#include "irc/irc_link_settings.h"
 #include "server/chat_server.h"
+#include "storage/preferences.h"
 #include "storage/settings.h"
 #include "storage/text_file.h"
 
@@ -22,13 +26,15 @@ constexpr const char* kProgramFiles[] = {
     qm::files::kBans,     qm::files::kUsers,    qm::files::kMail,
 };
 
+void PrintLine(std::string_view line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
 class ConsoleObserver final : public qm::OperatorObserver {
 public:
-    void LogLineAdded(const std::string& line) override {
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
-    }
+    void LogLineAdded(const std::string& line) override { PrintLine(line); }
     void OnlineUsersChanged() override {}
     void ListeningChanged(bool) override {}
     void OperatorError(const std::string& message) override {
@@ -70,6 +76,9 @@ int main(int argc, char** argv) {
     std::string adminPassFile;
     app.add_option("--admin-pass-file", adminPassFile,
                    "File whose first line is the administrator password for /admin (read again on SIGHUP)");
+    bool startIrc = false;
+    app.add_flag("--irc", startIrc,
+                 "Start the IRC link at start-up and keep it up (its values are read from the preference store)");
     app.set_version_flag("--version", std::string("quillmootd ") + QM_VERSION);
     CLI11_PARSE(app, argc, argv);
 
@@ -95,15 +104,14 @@ int main(int argc, char** argv) {
     ConsoleObserver observer;
     qm::ChatServerOptions options;
     options.dataDir = dataDir;
-    // The IRC link arrives with the bridge; until then it stays down.
-    struct DownLink final : qm::IrcLink {
-        bool IsUp() const override { return false; }
-        bool ChannelSpy() const override { return false; }
-        std::string IrcChannel() const override { return {}; }
-        void SayToLinkedChannel(std::string_view) override {}
-        void SayToIrcUser(std::string_view, std::string_view) override {}
-    } link;
-    qm::ChatServer server(io, observer, link, options);
+    // The link's values are the IRC link window's, read from the preference
+    // store; its log goes to standard output beside the server log, never into it.
+    qm::IrcBridge bridge(io);
+    bridge.Configure(qm::ReadIrcLinkSettings(qm::PreferenceStore(options.preferencesFile)));
+    bridge.onLinkLog = [](const std::string& line) { PrintLine("IRC: " + line); };
+    qm::ChatServer server(io, observer, bridge, options);
+    bridge.AttachChat(server.BridgeSide());
+    qm::IrcLinkKeeper keeper(io, bridge);
     server.SetSetting("AdminPass", std::move(adminPass));
     // Signals are caught from here on, so that one arriving during start-up
     // is handled once the loop runs instead of killing the process.
@@ -111,12 +119,15 @@ int main(int argc, char** argv) {
     for (const auto& line : server.log().Lines()) observer.LogLineAdded(line);
     if (seeded) server.Log("Data directory " + fs::absolute(dataDir).string() + " was seeded with the shipped defaults.");
     if (!server.StartUp()) return 1;
+    // Without --irc the link stays down.
+    if (startIrc) keeper.Begin();
 
     int status = 0;
     std::function<void(std::error_code, int)> onSignal = [&](std::error_code ec, int number) {
         if (ec) return;
         if (number == SIGHUP) {
             server.ReloadSettings();
+            bridge.Configure(qm::ReadIrcLinkSettings(qm::PreferenceStore(options.preferencesFile)));
             if (!adminPassFile.empty()) {
                 // A file that cannot be read leaves the password as it was.
                 try {

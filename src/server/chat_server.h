@@ -11,6 +11,7 @@
 
 #include "commands/chat_state.h"
 #include "irc/irc_link.h"
+#include "server/bridged_channel.h"
 #include "server/listening_server.h"
 #include "chat/online_users.h"
 #include "server/operator_api.h"
@@ -66,6 +67,8 @@ public:
     const ServerLog& log() const { return log_; }
     // The connected clients; touch them only on the loop thread.
     ClientList& Clients() { return server_.Clients(); }
+    // What the IRC bridge sends into the chat.
+    BridgeChatSide& BridgeSide() { return bridgedChannel_; }
     int PeakUsers() const { return state_.PeakUsers; }
 
 private:
@@ -104,6 +107,7 @@ private:
     IrcLink& link_;
     PasswordWorker passwords_;
     TWSocketServer server_;
+    BridgedChannel bridgedChannel_{server_.Clients()};
     ChatState state_;
     asio::steady_timer saveTimer_;
     asio::steady_timer floodTimer_;
