@@ -360,7 +360,7 @@ TEST(TlsClientFilterHandshake, SetUpAndProtocolFailures) {
         {"no host and no pin", {"", "", "", ""}, 0,
          "TLS setup failed: no server host name to verify the certificate against"},
         {"CA file missing", {"localhost", "", missing, ""}, 0,
-         "TLS setup failed: cannot load CA certificates from " + missing + ": "},
+         "TLS setup failed: cannot load CA certificates from " + missing + ": No such file or directory"},
         {"server speaks only TLS 1.1", {"localhost", Sha256Hex(Pki().selfSigned.cert.get()), "", ""},
          TLS1_1_VERSION, "TLS handshake failed: "},
     };

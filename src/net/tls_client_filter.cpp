@@ -13,6 +13,7 @@
 #include <array>
 #include <cctype>
 #include <climits>
+#include <system_error>
 #include <utility>
 
 namespace qm {
@@ -49,6 +50,8 @@ std::string TakeOpenSslError() {
     const unsigned long code = ERR_get_error();
     ERR_clear_error();
     if (code == 0) return {};
+    // A failed system call (a missing CA file) carries errno as its reason.
+    if (ERR_SYSTEM_ERROR(code)) return std::generic_category().message(ERR_GET_REASON(code));
     if (const char* reason = ERR_reason_error_string(code)) return reason;
     std::array<char, 256> text{};
     ERR_error_string_n(code, text.data(), text.size());
