@@ -9,7 +9,22 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <sstream>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -619,6 +634,151 @@ TEST(TlsFingerprint, MatchesTheOpensslToolsOutput) {
     std::string toClient;
     Pump(client, server, toClient);
     EXPECT_EQ(client.state(), State::kOpen) << line << client.FailureReason();
+}
+
+// Against another TLS implementation's process over a real loopback socket:
+// the filter driven the way a connection drives it, one read at a time.
+class OpensslServerProcess {
+public:
+    OpensslServerProcess(const char* tool, const std::filesystem::path& dir) : output_(dir / "s_server.out") {
+        const auto cert = WritePem(dir, "cert.pem", Pki().selfSigned.cert.get());
+        const auto key = dir / "key.pem";
+        BIO* file = BIO_new_file(key.c_str(), "w");
+        PEM_write_bio_PrivateKey(file, Pki().selfSigned.key.get(), nullptr, nullptr, 0, nullptr, nullptr);
+        BIO_free(file);
+        port_ = FreeLoopbackPort();
+        const std::string accept = "127.0.0.1:" + std::to_string(port_);
+        int input[2];
+        if (pipe(input) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(input[0], 0);
+            const int out = open(output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, 1);
+            dup2(out, 2);
+            close(input[1]);
+            execl(tool, tool, "s_server", "-accept", accept.c_str(), "-naccept", "1", "-cert", cert.c_str(),
+                  "-key", key.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(input[0]);
+        stdin_ = input[1];
+    }
+    ~OpensslServerProcess() {
+        if (stdin_ >= 0) close(stdin_);
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    OpensslServerProcess(const OpensslServerProcess&) = delete;
+    OpensslServerProcess& operator=(const OpensslServerProcess&) = delete;
+
+    // What the server typed out: its log and the client's plaintext.
+    std::string Output() const {
+        std::ifstream in(output_, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    // Keys typed at the server: sent to the client, or a command ("Q").
+    void Type(std::string_view text) const { ASSERT_EQ(write(stdin_, text.data(), text.size()), static_cast<ssize_t>(text.size())); }
+
+    // Connects, retrying while the server is still starting.
+    int Connect() const {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() < giveUp) {
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(port_);
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return fd;
+            close(fd);
+            usleep(50 * 1000);
+        }
+        return -1;
+    }
+
+private:
+    static int FreeLoopbackPort() {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+        close(fd);
+        return ntohs(address.sin_port);
+    }
+
+    std::filesystem::path output_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+    int stdin_ = -1;
+};
+
+// Writes what the filter has for the socket and feeds it what the socket
+// reads, until `done` holds, the socket ends, or a generous bound passes
+// (a hung peer must not hang the suite).
+bool PumpSocket(int fd, TlsClientFilter& client, std::string& plaintext, const std::function<bool()>& done) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::array<char, 4096> buffer;
+    while (std::chrono::steady_clock::now() < giveUp) {
+        std::string out;
+        client.TakeOutgoing(out);
+        for (std::size_t at = 0; at < out.size();) {
+            const ssize_t sent = send(fd, out.data() + at, out.size() - at, MSG_NOSIGNAL);
+            if (sent <= 0) return done();
+            at += static_cast<std::size_t>(sent);
+        }
+        if (done()) return true;
+        pollfd readable{fd, POLLIN, 0};
+        if (poll(&readable, 1, 50) <= 0) continue;
+        const ssize_t got = recv(fd, buffer.data(), buffer.size(), 0);
+        if (got <= 0) return done();
+        client.FromNetwork(std::string_view(buffer.data(), static_cast<std::size_t>(got)), plaintext);
+    }
+    return done();
+}
+
+TEST(TlsClientFilterLoopback, TalksToOpensslServer) {
+    const char* tool = "/usr/bin/openssl";
+    if (!std::filesystem::exists(tool)) GTEST_SKIP() << "no " << tool;
+    const auto dir = test::MakeScratchDir("tls");
+    OpensslServerProcess server(tool, dir);
+    const int fd = server.Connect();
+    ASSERT_GE(fd, 0) << server.Output();
+
+    TlsClientFilter client({"localhost", FormatFingerprint(Sha256Hex(Pki().selfSigned.cert.get())), "", ""});
+    client.ToNetwork("NICK quill\n");
+    client.Start();
+    std::string plaintext;
+    EXPECT_TRUE(PumpSocket(fd, client, plaintext, [&] {
+        return client.state() != State::kHandshaking &&
+               server.Output().find("NICK quill\n") != std::string::npos;
+    })) << server.Output();
+    EXPECT_EQ(client.state(), State::kOpen) << client.FailureReason();
+
+    // A line typed at s_server that starts with one of its command letters
+    // (P, Q, r, ...) is a command, so this one starts with a colon.
+    server.Type(":irc.example.net NOTICE quill :from the server\n");
+    EXPECT_TRUE(PumpSocket(fd, client, plaintext,
+                           [&] { return plaintext == ":irc.example.net NOTICE quill :from the server\n"; }))
+        << plaintext;
+    client.ToNetwork("PONG :from the client\n");
+    EXPECT_TRUE(PumpSocket(fd, client, plaintext, [&] {
+        return server.Output().find("PONG :from the client\n") != std::string::npos;
+    })) << server.Output();
+
+    // s_server never sends a close_notify of its own (it hangs up), but it
+    // reports ours: "DONE" is what it prints when the client closed cleanly.
+    client.Shutdown();
+    client.ToNetwork("after the close\n");
+    EXPECT_TRUE(PumpSocket(fd, client, plaintext,
+                           [&] { return server.Output().find("DONE\n") != std::string::npos; }))
+        << server.Output();
+    EXPECT_EQ(server.Output().find("after the close"), std::string::npos);
+    close(fd);
 }
 
 }  // namespace
