@@ -21,14 +21,12 @@
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <sstream>
-#include <filesystem>
 #include <limits>
 #include <memory>
-#include <optional>
 #include <random>
 #include <string>
 #include <string_view>

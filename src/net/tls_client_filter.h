@@ -8,7 +8,8 @@
 // The usual round: Start(), then after every read FromNetwork(), and after
 // every call TakeOutgoing() and write whatever it gave (the handshake, alerts
 // and close_notify come out there too). Check state() after each call: it
-// leaves kHandshaking exactly once, for kOpen or kFailed.
+// leaves kHandshaking once, normally for kOpen or kFailed, and kFailed and
+// kClosed are final.
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -73,7 +74,7 @@ public:
     // Bytes read from the socket. Decrypted application bytes are appended to
     // `plaintext` in order; the call may also complete the handshake or fail
     // or close the filter, and may queue bytes for TakeOutgoing. Ignored once
-    // the filter has failed or closed.
+    // the filter has failed or closed; calls Start() if it was not called.
     void FromNetwork(std::string_view ciphertext, std::string& plaintext);
 
     // Application bytes for the peer. Before the handshake completes they are
