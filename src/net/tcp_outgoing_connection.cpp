@@ -83,10 +83,52 @@ void TcpOutgoingConnection::Connect(const asio::ip::tcp::resolver::results_type&
 void TcpOutgoingConnection::Established(asio::ip::tcp::socket socket) {
     std::error_code ignored;
     socket.set_option(asio::ip::tcp::no_delay(true), ignored);
-    phase_ = Phase::kOpen;
     stream_ = std::make_shared<Stream>(scheduler_, std::move(socket), *this);
+    if (target_.tls) {
+        phase_ = Phase::kHandshaking;
+        TlsClientConfig config;
+        config.host = target_.host;
+        config.fingerprint = target_.fingerprint;
+        tls_ = std::make_unique<TlsClientFilter>(std::move(config));
+        tls_->Start();
+        stream_->Start();
+        CheckTls();
+        return;
+    }
+    phase_ = Phase::kOpen;
+    auto stream = stream_;
     observer_->OnOutgoingConnected();
-    if (stream_) stream_->Start();
+    stream->Start();
+}
+
+void TcpOutgoingConnection::WriteTls() {
+    std::string records;
+    tls_->TakeOutgoing(records);
+    if (!records.empty() && stream_) stream_->SendBytes(records);
+}
+
+void TcpOutgoingConnection::CheckTls() {
+    WriteTls();
+    switch (tls_->state()) {
+    case TlsClientFilter::State::kHandshaking:
+        break;
+    case TlsClientFilter::State::kOpen:
+        if (phase_ == Phase::kHandshaking) {
+            phase_ = Phase::kOpen;
+            observer_->OnOutgoingConnected();
+        }
+        break;
+    case TlsClientFilter::State::kFailed:
+        stream_->Close();
+        if (phase_ == Phase::kHandshaking)
+            Fail(tls_->FailureReason());
+        else
+            StreamClosed(tls_->FailureReason());
+        break;
+    case TlsClientFilter::State::kClosed:
+        stream_->CloseDelayed();
+        break;
+    }
 }
 
 void TcpOutgoingConnection::Fail(const std::string& reason) {
@@ -95,11 +137,21 @@ void TcpOutgoingConnection::Fail(const std::string& reason) {
 }
 
 void TcpOutgoingConnection::Send(std::string_view bytes) {
-    if (phase_ == Phase::kOpen && stream_) stream_->SendBytes(bytes);
+    if (phase_ != Phase::kOpen || !stream_) return;
+    if (!tls_) {
+        stream_->SendBytes(bytes);
+        return;
+    }
+    tls_->ToNetwork(bytes);
+    WriteTls();
 }
 
 void TcpOutgoingConnection::Close() {
     if (phase_ == Phase::kOpen && stream_) {
+        if (tls_) {
+            tls_->Shutdown();
+            WriteTls();
+        }
         stream_->CloseDelayed();
         return;
     }
@@ -108,6 +160,10 @@ void TcpOutgoingConnection::Close() {
 
 void TcpOutgoingConnection::Abort() {
     switch (phase_) {
+    case Phase::kHandshaking:
+        stream_->Detach();
+        stream_->Close();
+        [[fallthrough]];
     case Phase::kResolving:
     case Phase::kConnecting: {
         resolver_.cancel();
@@ -129,9 +185,23 @@ void TcpOutgoingConnection::Abort() {
     }
 }
 
-void TcpOutgoingConnection::StreamData(std::string_view bytes) { observer_->OnOutgoingData(bytes); }
+void TcpOutgoingConnection::StreamData(std::string_view bytes) {
+    if (!tls_) {
+        observer_->OnOutgoingData(bytes);
+        return;
+    }
+    std::string plain;
+    tls_->FromNetwork(bytes, plain);
+    const auto alive = std::weak_ptr<bool>(alive_);
+    CheckTls();
+    if (!plain.empty() && alive.lock() && phase_ == Phase::kOpen) observer_->OnOutgoingData(plain);
+}
 
 void TcpOutgoingConnection::StreamClosed(const std::string& reason) {
+    if (phase_ == Phase::kHandshaking) {
+        Fail("TLS handshake failed: " + reason);
+        return;
+    }
     if (phase_ != Phase::kOpen) return;
     phase_ = Phase::kDone;
     observer_->OnOutgoingClosed(reason);

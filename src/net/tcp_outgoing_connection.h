@@ -1,13 +1,17 @@
 #pragma once
-// An outgoing connection over TCP: the host name is resolved
-// asynchronously, the connection made without blocking the loop, and the
-// established connection runs on a LineSocket like every accepted one.
+// An outgoing connection over TCP, or TLS over TCP: the host name is
+// resolved asynchronously, the connection made without blocking the loop,
+// and the established connection runs on a LineSocket like every accepted
+// one. With TLS the bytes pass through a TlsClientFilter on their way, and
+// the connection counts as established once the server's certificate has
+// been verified.
 #include <asio/ip/tcp.hpp>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "net/outgoing_connection.h"
+#include "net/tls_client_filter.h"
 
 namespace qm {
 
@@ -26,11 +30,16 @@ public:
 
 private:
     class Stream;
-    enum class Phase { kIdle, kResolving, kConnecting, kOpen, kDone };
+    // kHandshaking: TCP is up, TLS is being negotiated.
+    enum class Phase { kIdle, kResolving, kConnecting, kHandshaking, kOpen, kDone };
 
     void Connect(const asio::ip::tcp::resolver::results_type& endpoints);
     void Established(asio::ip::tcp::socket socket);
     void Fail(const std::string& reason);
+    // Hands the filter's records to the socket.
+    void WriteTls();
+    // After the filter took bytes: a verdict on the handshake, a failure, or a close.
+    void CheckTls();
     // Called by the stream.
     void StreamData(std::string_view bytes);
     void StreamClosed(const std::string& reason);
@@ -42,6 +51,7 @@ private:
     asio::ip::tcp::resolver resolver_;
     asio::ip::tcp::socket connecting_;
     std::shared_ptr<Stream> stream_;
+    std::unique_ptr<TlsClientFilter> tls_;
     // Handlers check it: an object that is gone raises nothing.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
