@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "irc/irc_link_settings.h"
+#include "irc/irc_text.h"
+#include "scratch_dir.h"
+#include "storage/preferences.h"
+
+namespace qm::test {
+namespace {
+
+TEST(IrcText, FormattingAndControlBytesNeverReachATerminal) {
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"plain text", "plain text"},
+        {"\x02" "bold\x02 and \x1Ditalic\x1D \x1Funder\x1F \x16rev\x16 \x0Freset", "bold and italic under rev reset"},
+        {"\x03" "4red\x03 \x03" "04,12both\x03 \x03" "1,2x", "red both x"},
+        // A colour takes at most two digits each; the rest is text.
+        {"\x03" "123", "3"},
+        {"\x03" "12,345", "5"},
+        // A comma not followed by a colour is text.
+        {"\x03" "4,text", ",text"},
+        {"\x03,5 comma first", ",5 comma first"},
+        {"\x04" "FF00aaHex\x04", "Hex"},
+        {"\x1B[2J\x1B]0;title\x07 esc", "[2J]0;title esc"},
+        {std::string("nul\0byte", 8) + "\r\n\x7F", "nulbyte"},
+        {"\x01" "ACTION waves\x01", "ACTION waves"},
+        {"\xE4\xF6\xFC latin-1 and \xC3\xA9 utf-8 stay", "\xE4\xF6\xFC latin-1 and \xC3\xA9 utf-8 stay"},
+        {"trailing colour \x03", "trailing colour "},
+    };
+    for (const auto& c : cases) EXPECT_EQ(StripIrcControls(c.in), c.out) << c.in;
+}
+
+TEST(IrcLinkSettings, StoredValuesOverrideDefaultsAndBadOnesAreIgnored) {
+    const auto dir = MakeScratchDir("irc_settings");
+    PreferenceStore store(dir / "preferences");
+    const IrcLinkSettings defaults = ReadIrcLinkSettings(store);
+    EXPECT_EQ(defaults.Nick, "Night-Wisp");
+    EXPECT_EQ(defaults.AltNick, "Shadow-");
+    EXPECT_EQ(defaults.UserID, "quillmoot");
+    EXPECT_EQ(defaults.UserInfo, "Quillmoot IRC");
+    EXPECT_EQ(defaults.Server, "");
+    EXPECT_EQ(defaults.Port, "6667");
+    EXPECT_EQ(defaults.Channel, "");
+    EXPECT_FALSE(defaults.ChannelSpy);
+    EXPECT_EQ(defaults.SendInterval, std::chrono::milliseconds(2000));
+
+    store.Set("Nick", "Wisp");
+    store.Set("Channel", "");
+    store.Set("Server", "irc.example.org");
+    store.Set("Port", "+6697");
+    store.SetBool("BiDir", true);
+    store.Set("TlsFingerprint", "AB:CD");
+    store.Set("IrcSendInterval", "500");
+    IrcLinkSettings s = ReadIrcLinkSettings(PreferenceStore(dir / "preferences"));
+    EXPECT_EQ(s.Nick, "Wisp");
+    EXPECT_EQ(s.Channel, "");
+    EXPECT_EQ(s.Server, "irc.example.org");
+    EXPECT_EQ(s.Port, "+6697");
+    EXPECT_TRUE(s.ChannelSpy);
+    EXPECT_EQ(s.TlsFingerprint, "AB:CD");
+    EXPECT_EQ(s.SendInterval, std::chrono::milliseconds(500));
+
+    for (const char* bad : {"fast", "-5", "10x", ""}) {
+        store.Set("IrcSendInterval", bad);
+        EXPECT_EQ(ReadIrcLinkSettings(store).SendInterval, std::chrono::milliseconds(2000)) << bad;
+    }
+    std::filesystem::remove_all(dir);
+}
+
+TEST(IrcLinkSettings, PlusBeforeThePortMeansTls) {
+    const struct {
+        std::string port, number;
+        bool tls;
+    } cases[] = {{"6667", "6667", false}, {"+6697", "6697", true}, {"+", "", true}, {"", "", false}};
+    for (const auto& c : cases) {
+        const IrcPort p = ParseIrcPort(c.port);
+        EXPECT_EQ(p.number, c.number) << c.port;
+        EXPECT_EQ(p.tls, c.tls) << c.port;
+    }
+}
+
+}  // namespace
+}  // namespace qm::test
