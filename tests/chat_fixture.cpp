@@ -93,7 +93,8 @@ bool ChatServerFixture::Run() {
     options.writeBehindDelay = 50ms;
     options.badPasswordDelay = badPasswordDelay_;
     options.clock = &clock_;
-    server_ = std::make_unique<ChatServer>(io_, observer_, link_, options);
+    server_ = std::make_unique<ChatServer>(io_, observer_, LinkForServer(), options);
+    ServerCreated(*server_);
     const bool ok = server_->StartUp();
     port_ = server_->ListeningPort();
     thread_ = std::thread([this] {

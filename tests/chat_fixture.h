@@ -145,6 +145,11 @@ protected:
     void LogInThree(const std::string& second = "bob", const std::string& secondAddress = "127.0.0.1");
     std::unique_ptr<TestClient> alice_, bob_, carol_;
 
+    // The link the server is given (the recording one, unless a fixture has a real one).
+    virtual IrcLink& LinkForServer() { return link_; }
+    // The server exists and its loop does not run yet.
+    virtual void ServerCreated(ChatServer&) {}
+
     std::filesystem::path dataDir_;
     TestClock clock_;
     RecordingLink link_;
