@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "daemon_process.h"
+#include "irc_test_client.h"
+#include "ngircd_server.h"
 #include "scratch_dir.h"
 #include "chat_fixture.h"
 #include "storage/text_file.h"
@@ -17,98 +20,10 @@
 namespace qm {
 namespace {
 
+using test::Daemon;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-class Daemon {
-public:
-    explicit Daemon(const fs::path& dataDir, const std::vector<std::string>& extraArgs = {}) {
-        int out[2], err[2];
-        EXPECT_EQ(::pipe(out), 0);
-        EXPECT_EQ(::pipe(err), 0);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(out[1], 1);
-            ::dup2(err[1], 2);
-            ::close(out[0]);
-            ::close(err[0]);
-            const std::string dir = dataDir.string();
-            // Keep the preference store out of the user's home.
-            ::setenv("XDG_CONFIG_HOME", (dataDir / "config").c_str(), 1);
-            std::vector<const char*> argv = {QM_DAEMON_PATH, "--data-dir", dir.c_str()};
-            for (const auto& arg : extraArgs) argv.push_back(arg.c_str());
-            argv.push_back(nullptr);
-            ::execv(QM_DAEMON_PATH, const_cast<char* const*>(argv.data()));
-            ::_exit(127);
-        }
-        ::close(out[1]);
-        ::close(err[1]);
-        out_ = out[0];
-        err_ = err[0];
-    }
-    ~Daemon() {
-        if (pid_ > 0 && !exited_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(out_);
-        ::close(err_);
-    }
-
-    // Reads standard output until a line contains `text` or the output ends.
-    bool WaitForOutput(const std::string& text) {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (stdout_.find(text) == std::string::npos) {
-            if (std::chrono::steady_clock::now() > deadline || !ReadMore(out_, stdout_)) return false;
-        }
-        return true;
-    }
-    // Reads standard output until `text` has appeared `count` times.
-    bool WaitForOutputCount(const std::string& text, int count) {
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        auto seen = [&] {
-            int n = 0;
-            for (auto at = stdout_.find(text); at != std::string::npos; at = stdout_.find(text, at + 1)) ++n;
-            return n;
-        };
-        while (seen() < count) {
-            if (std::chrono::steady_clock::now() > deadline || !ReadMore(out_, stdout_)) return false;
-        }
-        return true;
-    }
-    void Send(int signal) { ::kill(pid_, signal); }
-    int Signal(int number) {
-        Send(number);
-        return Wait();
-    }
-    int Wait() {
-        while (ReadMore(out_, stdout_)) {
-        }
-        while (ReadMore(err_, stderr_)) {
-        }
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        exited_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    const std::string& Stdout() const { return stdout_; }
-    const std::string& Stderr() const { return stderr_; }
-
-private:
-    static bool ReadMore(int fd, std::string& into) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0) return false;
-        char chunk[4096];
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n <= 0) return false;
-        into.append(chunk, static_cast<std::size_t>(n));
-        return true;
-    }
-    pid_t pid_ = -1;
-    int out_ = -1, err_ = -1;
-    bool exited_ = false;
-    std::string stdout_, stderr_;
-};
 
 class DaemonTest : public ::testing::Test {
 protected:
@@ -266,6 +181,64 @@ TEST_F(DaemonTest, WithoutAnAdminPasswordAdminIsRefused) {
     EXPECT_NE(TryAdmin(port, "Ann", "").find(" No such command.\r\n"), std::string::npos);
     EXPECT_TRUE(daemon.WaitForOutput("Ann attempted to log in as admin.  No pass set: Failed."));
     EXPECT_EQ(daemon.Signal(SIGTERM), 0);
+}
+
+// The link's values come from the preference store of the service's user.
+void WritePreferences(const fs::path& dataDir, const std::string& text) {
+    fs::create_directories(dataDir / "config" / "Quillmoot");
+    WriteFileAtomic(dataDir / "config" / "Quillmoot" / "preferences", text);
+}
+
+TEST_F(DaemonTest, IrcOptionKeepsTheLinkUpAndReadsItsValuesAgainOnHangUp) {
+    QM_REQUIRE_NGIRCD();
+    test::NgircdServer irc;
+    ASSERT_TRUE(irc.Start());
+    PrepareDataDir(FreePort());
+    const std::string values = "Server=127.0.0.1\nPort=" + std::to_string(irc.Port()) + "\n";
+    WritePreferences(dir_, values + "Channel=#quill\n");
+    test::IrcTestClient ann(irc.Port());
+    ASSERT_TRUE(ann.Register("ann"));
+    ASSERT_TRUE(ann.Join("#quill"));
+
+    Daemon daemon(dir_, {"--irc"});
+    ASSERT_TRUE(daemon.WaitForOutput("IRC: *** Joined channel: #quill\n"));
+    EXPECT_TRUE(ann.WaitFor(":Shadow-!~quillmoot@127.0.0.1 JOIN :#quill"));
+    EXPECT_NE(daemon.Stdout().find("IRC: *** Connected to IRC server... logging in....\n"), std::string::npos);
+
+    // A new channel counts from the next join: after the IRC server's restart.
+    WritePreferences(dir_, values + "Channel=#other\n");
+    daemon.Send(SIGHUP);
+    ASSERT_TRUE(daemon.WaitForOutput("Reloaded preferences."));
+    irc.Stop();
+    ASSERT_TRUE(daemon.WaitForOutput("IRC: *** Disconnected!"));
+    ASSERT_TRUE(irc.Start());
+    EXPECT_TRUE(daemon.WaitForOutput("IRC: *** Joined channel: #other\n", 30s));
+
+    EXPECT_EQ(daemon.Signal(SIGTERM), 0);
+    // The link's lines go to standard output, never into the server log.
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+        if (entry.path().extension() != ".log") continue;
+        const std::string log = ReadFileBytes(entry.path());
+        EXPECT_NE(log.find("Databases ready."), std::string::npos);
+        EXPECT_EQ(log.find("Joined channel"), std::string::npos) << entry.path();
+    }
+}
+
+TEST_F(DaemonTest, IrcOptionWithoutAServerSaysSoAndStaysDown) {
+    PrepareDataDir(FreePort());
+    Daemon daemon(dir_, {"--irc"});
+    EXPECT_TRUE(daemon.WaitForOutput("IRC: *** The IRC link is not configured (no server set); it stays down.\n"));
+    EXPECT_EQ(daemon.Signal(SIGTERM), 0);
+    EXPECT_EQ(daemon.Stdout().find("IRC: *** Connecting"), std::string::npos);
+}
+
+TEST_F(DaemonTest, WithoutIrcOptionTheLinkStaysDown) {
+    PrepareDataDir(FreePort());
+    WritePreferences(dir_, "Server=127.0.0.1\nPort=1\nChannel=#quill\n");
+    Daemon daemon(dir_);
+    ASSERT_TRUE(daemon.WaitForOutput("Databases ready."));
+    EXPECT_EQ(daemon.Signal(SIGTERM), 0);
+    EXPECT_EQ(daemon.Stdout().find("IRC:"), std::string::npos);
 }
 
 }  // namespace
