@@ -50,7 +50,7 @@ private:
 
 // Writes each event as "Name(arg,arg,...)"; a user or channel by its nick or
 // name, a missing one as "-".
-class RecordingEvents final : public IrcClientEvents {
+class RecordingEvents : public IrcClientEvents {
 public:
     std::vector<std::string> log;
     // What OnNicksInUse answers: no value leaves the event unhandled.

@@ -19,7 +19,7 @@ std::string TChannel::GetModeString() const {
 }
 
 void TChannel::ApplyModeChange(TUser* actor, std::string_view letters, std::span<const std::string> args,
-                               const TUsers& users) {
+                               const TUsers& users, IrcClientEvents& events) {
     static const std::string kNoArgument;
     std::size_t nextArg = 0;
     auto next = [&]() -> const std::string& { return nextArg < args.size() ? args[nextArg++] : kNoArgument; };
@@ -50,15 +50,15 @@ void TChannel::ApplyModeChange(TUser* actor, std::string_view letters, std::span
         } else if (c == 'o' || c == 'v') {
             TUser* target = userFor(next());
             if (c == 'o') {
-                plus ? events_.OnOp(actor, this, target) : events_.OnDeop(actor, this, target);
+                plus ? events.OnOp(actor, this, target) : events.OnDeop(actor, this, target);
                 SetMemberFlag(target, TChannelMember::kOperator, plus);
             } else {
-                plus ? events_.OnVoice(actor, this, target) : events_.OnDevoice(actor, this, target);
+                plus ? events.OnVoice(actor, this, target) : events.OnDevoice(actor, this, target);
                 SetMemberFlag(target, TChannelMember::kVoice, plus);
             }
         } else if (c == 'b') {
             const std::string& mask = next();
-            plus ? events_.OnBan(actor, this, mask) : events_.OnUnban(actor, this, mask);
+            plus ? events.OnBan(actor, this, mask) : events.OnUnban(actor, this, mask);
         }
     }
     if (modes != modes_) {

@@ -32,7 +32,8 @@ struct TChannelMember {
 
 class TChannel {
 public:
-    // `events` receives this channel's updates for the record's whole life.
+    // `events` receives this channel's updates (OnChannelUpdate) for the
+    // record's whole life.
     TChannel(TIRCClient& owner, std::string name, IrcClientEvents& events)
         : owner_(owner), events_(events), name_(std::move(name)) {}
 
@@ -78,9 +79,10 @@ public:
     void MemberQuit(const TUser* user) { MemberLeft(user, cuQuit); }
     void MemberNickChanged(const TUser* user, std::string_view newNick);
     // Applies the letters of a channel MODE line (or mode reply) with their
-    // arguments, raising OnOp, OnBan and the like for the acting user.
+    // arguments, raising OnOp, OnBan and the like on `events` for the acting
+    // user.
     void ApplyModeChange(TUser* actor, std::string_view letters, std::span<const std::string> args,
-                         const TUsers& users);
+                         const TUsers& users, IrcClientEvents& events);
 
 private:
     int MemberIndex(std::string_view nick) const;

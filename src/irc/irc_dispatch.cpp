@@ -95,7 +95,7 @@ void TIRCClient::HandleNumeric(int numeric, const IrcMessage& msg, TUser& user) 
         away_ ? Events().OnNowAway() : Events().OnUnAway();
     } else if (numeric == 324) {
         if (const TChannelRef channel = channels_.Get(msg.Param(3)))
-            channel->ApplyModeChange(&user, msg.Param(4), ParamsFrom(msg, 5), users_);
+            channel->ApplyModeChange(&user, msg.Param(4), ParamsFrom(msg, 5), users_, Events());
     } else if (numeric == 331) {
         if (const TChannelRef channel = channels_.Get(msg.Param(3))) {
             channel->TopicChanged({});
@@ -227,7 +227,7 @@ void TIRCClient::HandleMode(const IrcMessage& msg, TUser& user) {
     if (IsChannelName(target)) {
         if (const TChannelRef channel = channels_.Get(target)) {
             Events().OnChannelMode(&user, channel.get(), msg.Param(3));
-            channel->ApplyModeChange(&user, msg.Param(3), ParamsFrom(msg, 4), users_);
+            channel->ApplyModeChange(&user, msg.Param(3), ParamsFrom(msg, 4), users_, Events());
         }
     } else if (EqualsIgnoreCase(target, currentNick_)) {
         Events().OnUserMode();
