@@ -19,6 +19,15 @@ void Keepalive::Stop() {
     timer_.cancel();
 }
 
+void Keepalive::LineReceived() {
+    lastLine_ = Clock::now();
+    if (!awaitingAnswer_) return;
+    // The answer to a ping: the next quiet spell starts now.
+    awaitingAnswer_ = false;
+    ++round_;
+    Arm(lastLine_ + idle_);
+}
+
 // The timer is not moved for every line: when it fires it looks at the time
 // of the last line and, if that is recent, waits for the rest of the spell.
 void Keepalive::Arm(Clock::time_point at) {
@@ -31,7 +40,6 @@ void Keepalive::Arm(Clock::time_point at) {
 
 void Keepalive::Check() {
     const Clock::time_point now = Clock::now();
-    if (awaitingAnswer_ && lastLine_ >= pingSent_) awaitingAnswer_ = false;
     if (awaitingAnswer_) {
         ++round_;
         timedOut_();
@@ -42,7 +50,6 @@ void Keepalive::Check() {
         return;
     }
     awaitingAnswer_ = true;
-    pingSent_ = now;
     const unsigned round = round_;
     sendPing_();
     if (round == round_) Arm(now + timeout_);

@@ -18,7 +18,7 @@ public:
     void Start(std::chrono::milliseconds idle, std::chrono::milliseconds timeout);
     void Stop();
     // Any line from the server proves the link alive.
-    void LineReceived() { lastLine_ = Clock::now(); }
+    void LineReceived();
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -31,7 +31,6 @@ private:
     std::function<void()> timedOut_;
     std::chrono::milliseconds idle_{0}, timeout_{0};
     Clock::time_point lastLine_;
-    Clock::time_point pingSent_;
     bool awaitingAnswer_ = false;
     // A new Start or a Stop makes a waiting handler stale.
     unsigned round_ = 0;
