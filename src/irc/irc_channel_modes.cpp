@@ -23,7 +23,8 @@ void TChannel::ApplyModeChange(TUser* actor, std::string_view letters, std::span
     static const std::string kNoArgument;
     std::size_t nextArg = 0;
     auto next = [&]() -> const std::string& { return nextArg < args.size() ? args[nextArg++] : kNoArgument; };
-    auto userFor = [&](const std::string& nick) { return nick.empty() ? nullptr : users.Get(nick); };
+    // Held, not just pointed at: an event handler may empty the user table.
+    auto userFor = [&](const std::string& nick) { return nick.empty() ? nullptr : users.Hold(nick); };
 
     TChannelModes modes = modes_;
     bool plus = true;
@@ -48,13 +49,13 @@ void TChannel::ApplyModeChange(TUser* actor, std::string_view letters, std::span
             }
             Update(cuMode, nullptr, 0);
         } else if (c == 'o' || c == 'v') {
-            TUser* target = userFor(next());
+            const TUserRef target = userFor(next());
             if (c == 'o') {
-                plus ? events.OnOp(actor, this, target) : events.OnDeop(actor, this, target);
-                SetMemberFlag(target, TChannelMember::kOperator, plus);
+                plus ? events.OnOp(actor, this, target.get()) : events.OnDeop(actor, this, target.get());
+                SetMemberFlag(target.get(), TChannelMember::kOperator, plus);
             } else {
-                plus ? events.OnVoice(actor, this, target) : events.OnDevoice(actor, this, target);
-                SetMemberFlag(target, TChannelMember::kVoice, plus);
+                plus ? events.OnVoice(actor, this, target.get()) : events.OnDevoice(actor, this, target.get());
+                SetMemberFlag(target.get(), TChannelMember::kVoice, plus);
             }
         } else if (c == 'b') {
             const std::string& mask = next();

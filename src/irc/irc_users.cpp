@@ -9,14 +9,14 @@ namespace qm {
 
 void TUser::Say(std::string_view text) { owner_.Say(Nick, text); }
 
-std::vector<std::weak_ptr<TUser>>::iterator TUsers::Find(std::string_view nick) {
+std::vector<std::weak_ptr<TUser>>::iterator TUsers::Entry(std::string_view nick) {
     std::erase_if(entries_, [](const std::weak_ptr<TUser>& e) { return e.expired(); });
     return std::find_if(entries_.begin(), entries_.end(),
                         [nick](const std::weak_ptr<TUser>& e) { return EqualsIgnoreCase(e.lock()->Nick, nick); });
 }
 
 TUserRef TUsers::Add(std::string_view nick, std::string_view address) {
-    const auto it = Find(nick);
+    const auto it = Entry(nick);
     if (it != entries_.end()) {
         TUserRef user = it->lock();
         if (!address.empty() && user->Address != address) user->Address = address;
@@ -27,10 +27,10 @@ TUserRef TUsers::Add(std::string_view nick, std::string_view address) {
     return user;
 }
 
-TUser* TUsers::Get(std::string_view nick) const {
+TUserRef TUsers::Hold(std::string_view nick) const {
     for (const auto& entry : entries_) {
         TUserRef user = entry.lock();
-        if (user && EqualsIgnoreCase(user->Nick, nick)) return user.get();
+        if (user && EqualsIgnoreCase(user->Nick, nick)) return user;
     }
     return nullptr;
 }
@@ -41,11 +41,11 @@ std::string TUsers::Address(std::string_view nick) const {
 }
 
 void TUsers::Nick(std::string_view oldNick, std::string_view newNick) {
-    const auto it = Find(oldNick);
+    const auto it = Entry(oldNick);
     if (it == entries_.end()) return;
     TUserRef user = it->lock();
     entries_.erase(it);
-    const bool taken = Find(newNick) != entries_.end();
+    const bool taken = Entry(newNick) != entries_.end();
     user->Nick = newNick;
     if (!taken) entries_.push_back(user);
 }

@@ -52,7 +52,10 @@ public:
     // Keeps a names-reply user in the table until Clear.
     void Keep(TUserRef user) { kept_.push_back(std::move(user)); }
     // The record, or nullptr.
-    TUser* Get(std::string_view nick) const;
+    TUser* Get(std::string_view nick) const { return Hold(nick).get(); }
+    // The record, or nullptr, for a caller that raises events while it uses
+    // the record (a handler may empty the table).
+    TUserRef Hold(std::string_view nick) const;
     // The record's address, or empty.
     std::string Address(std::string_view nick) const;
     // The record under `oldNick` takes `newNick` and is found under it from
@@ -64,7 +67,7 @@ public:
 
 private:
     // The live entry for `nick`, or end(); drops entries whose record is gone.
-    std::vector<std::weak_ptr<TUser>>::iterator Find(std::string_view nick);
+    std::vector<std::weak_ptr<TUser>>::iterator Entry(std::string_view nick);
 
     TIRCClient& owner_;
     std::vector<std::weak_ptr<TUser>> entries_;

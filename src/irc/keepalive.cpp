@@ -15,6 +15,7 @@ void Keepalive::Start(std::chrono::milliseconds idle, std::chrono::milliseconds 
 }
 
 void Keepalive::Stop() {
+    awaitingAnswer_ = false;
     ++round_;
     timer_.cancel();
 }
