@@ -209,8 +209,9 @@ TEST_F(IrcTracking, JoinOfAnotherUserAddsAMember) {
     EXPECT_THAT(Reported(events), ElementsAre("OnJoin(dave,#c)"));
     EXPECT_THAT(events.Named("OnChannelUpdate"), ElementsAre("OnChannelUpdate(#c,5,dave,1)"));
     EXPECT_THAT(Members(*client.Channels().Get("#c")), ElementsAre("me:0", "dave:0"));
-    // Only names-reply users stay in the user table between lines.
+    // Only the client and names-reply users stay in the user table between lines.
     EXPECT_EQ(client.Users().Get("dave"), nullptr);
+    EXPECT_EQ(client.Users().Count(), 1u);
     // A join to a channel the client is not in is not reported.
     events.Clear();
     Feed(":dave!d@h JOIN #other");

@@ -10,15 +10,4 @@ CtcpText SplitCtcp(std::string_view text) {
     return {std::string(text.substr(0, blank)), std::string(text.substr(blank + 1))};
 }
 
-std::string FrameCtcp(std::string_view command, std::string_view args) {
-    std::string framed;
-    framed.reserve(command.size() + args.size() + 3);
-    framed += kCtcpDelimiter;
-    framed += command;
-    framed += ' ';
-    framed += args;
-    framed += kCtcpDelimiter;
-    return framed;
-}
-
 }  // namespace qm

@@ -20,7 +20,4 @@ inline bool IsCtcp(std::string_view text) { return !text.empty() && text.front()
 // closing byte was lost on the way is split all the same.
 CtcpText SplitCtcp(std::string_view text);
 
-// "\x01" command " " args "\x01"; the blank is there even with no arguments.
-std::string FrameCtcp(std::string_view command, std::string_view args);
-
 }  // namespace qm

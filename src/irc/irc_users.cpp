@@ -35,11 +35,6 @@ TUserRef TUsers::Hold(std::string_view nick) const {
     return nullptr;
 }
 
-std::string TUsers::Address(std::string_view nick) const {
-    const TUser* user = Get(nick);
-    return user ? user->Address : std::string();
-}
-
 void TUsers::Nick(std::string_view oldNick, std::string_view newNick) {
     const auto it = Entry(oldNick);
     if (it == entries_.end()) return;

@@ -56,8 +56,6 @@ public:
     // The record, or nullptr, for a caller that raises events while it uses
     // the record (a handler may empty the table).
     TUserRef Hold(std::string_view nick) const;
-    // The record's address, or empty.
-    std::string Address(std::string_view nick) const;
     // The record under `oldNick` takes `newNick` and is found under it from
     // now on (unless another record already goes by `newNick`).
     void Nick(std::string_view oldNick, std::string_view newNick);

@@ -39,7 +39,6 @@ public:
     void SendNow(std::string line);
     // Drops whatever waits.
     void Clear();
-    std::size_t Queued() const { return queue_.size(); }
 
 private:
     using Clock = std::chrono::steady_clock;
