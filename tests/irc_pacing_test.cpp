@@ -153,6 +153,17 @@ TEST_F(IrcPacing, DisconnectEmptiesTheQueue) {
     EXPECT_THAT(Sent(), IsEmpty());
 }
 
+TEST_F(IrcPacing, NewConnectionPacesWithItsOwnTimings) {
+    RegisterWith(2, 1h, 200);
+    client.Say("#c", "waits an hour");
+    RegisterWith(2, 15ms, 200);
+    client.Say("#c", "a");
+    client.Say("#c", "b");
+    EXPECT_THAT(Sent(), IsEmpty());
+    ASSERT_TRUE(SentCount(2));
+    EXPECT_THAT(Sent(), ElementsAre("PRIVMSG #c :a", "PRIVMSG #c :b"));
+}
+
 class IrcKeepalive : public IrcClientTest {
 protected:
     void RegisterWith(std::chrono::milliseconds idle, std::chrono::milliseconds timeout) {

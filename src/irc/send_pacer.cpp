@@ -17,6 +17,9 @@ void SendPacer::Start(const Limits& limits) {
 void SendPacer::Clear() {
     queue_.clear();
     overflowing_ = false;
+    timerArmed_ = false;
+    ++round_;
+    timer_.cancel();
 }
 
 void SendPacer::Refill() {
@@ -71,8 +74,8 @@ void SendPacer::ArmTimer() {
     if (timerArmed_) return;
     timerArmed_ = true;
     timer_.expires_at(lastRefill_ + limits_.interval);
-    timer_.async_wait([this, alive = std::weak_ptr<char>(alive_)](const asio::error_code&) {
-        if (alive.expired()) return;
+    timer_.async_wait([this, alive = std::weak_ptr<char>(alive_), round = round_](const asio::error_code&) {
+        if (alive.expired() || round != round_) return;
         timerArmed_ = false;
         Drain();
     });

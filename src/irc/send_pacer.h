@@ -59,6 +59,8 @@ private:
     Clock::time_point lastRefill_;
     bool overflowing_ = false;
     bool timerArmed_ = false;
+    // Start and Clear make a waiting timer handler stale.
+    unsigned round_ = 0;
     // Lets a timer handler that outlives this object see that it has gone.
     std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
