@@ -13,6 +13,9 @@ void IrcBridgeFixture::SetUp() {
     settings_.Server = "127.0.0.1";
     settings_.Port = std::to_string(irc_->Port());
     settings_.Channel = "#quill";
+    // Quicker than the default pacing, so that tests with many lines stay short;
+    // the pacing test sets the default back.
+    settings_.SendInterval = std::chrono::milliseconds(200);
 }
 
 void IrcBridgeFixture::TearDown() {
