@@ -88,6 +88,16 @@ void IrcBridgeFixture::BringLinkUp() {
     TakeLinkLogThrough("*** Joined channel: #quill");
 }
 
+std::unique_ptr<IrcTestClient> IrcBridgeFixture::AliceAndAnnLinked() {
+    auto ann = IrcUserInQuill(irc_->Port(), "ann");
+    Connect({"alice"});
+    Do("alice", "/j IRC");
+    BringLinkUp();
+    EXPECT_TRUE(ann->WaitFor(kLinkPrefix + " JOIN :#quill"));
+    U("alice").Collect();
+    return ann;
+}
+
 std::unique_ptr<IrcTestClient> IrcUserInQuill(unsigned short port, const std::string& nick) {
     auto client = std::make_unique<IrcTestClient>(port);
     EXPECT_TRUE(client->Register(nick));

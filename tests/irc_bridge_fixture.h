@@ -41,6 +41,9 @@ protected:
     bool WaitForState(TState state, std::chrono::milliseconds limit = std::chrono::seconds(10));
     // Start, then Join once registered, as the operator does; waits for the join.
     void BringLinkUp();
+    // ann on IRC in #quill, alice in the bridged channel, the link up and in
+    // #quill: everything both have heard so far is read. Returns ann.
+    std::unique_ptr<IrcTestClient> AliceAndAnnLinked();
 
     NgircdOptions ircOptions_;
     std::unique_ptr<NgircdServer> irc_;

@@ -214,12 +214,7 @@ TEST_F(IrcBridge_, ChannelSpyModeCarriesIrcOnly) {
 }
 
 TEST_F(IrcBridge_, ControlBytesNeverCrossTheLink) {
-    auto ann = IrcUserInQuill(irc_->Port(), "ann");
-    Connect({"alice"});
-    Do("alice", "/j IRC");
-    BringLinkUp();
-    ann->WaitFor(kLinkPrefix + " JOIN :#quill");
-    U("alice").Collect();
+    auto ann = AliceAndAnnLinked();
 
     // IRC formatting, colours with their digits, escape sequences, a stray CTCP byte.
     ann->Send("PRIVMSG #quill :\x02" "bold\x02 \x03" "04,12red\x03 \x1b[31mesc\x07 a\x01" "b");
@@ -242,11 +237,7 @@ TEST_F(IrcBridge_, ControlBytesNeverCrossTheLink) {
 }
 
 TEST_F(IrcBridge_, TheLongestChatLineArrivesWholeInOrder) {
-    auto ann = IrcUserInQuill(irc_->Port(), "ann");
-    Connect({"alice"});
-    Do("alice", "/j IRC");
-    BringLinkUp();
-    ann->WaitFor(kLinkPrefix + " JOIN :#quill");
+    auto ann = AliceAndAnnLinked();
     std::string line;
     for (int i = 0; line.size() < 512; ++i) line += std::to_string(i % 10);
     line.resize(512);
@@ -267,12 +258,7 @@ TEST_F(IrcBridge_, TheLongestChatLineArrivesWholeInOrder) {
 
 TEST_F(IrcBridge_, ABurstOfChatLinesIsPacedAndNotDropped) {
     settings_.SendInterval = IrcLinkSettings{}.SendInterval;
-    auto ann = IrcUserInQuill(irc_->Port(), "ann");
-    Connect({"alice"});
-    Do("alice", "/j IRC");
-    BringLinkUp();
-    ann->WaitFor(kLinkPrefix + " JOIN :#quill");
-    U("alice").Collect();
+    auto ann = AliceAndAnnLinked();
     std::string burst;
     std::vector<std::string> expected;
     for (int i = 1; i <= 15; ++i) {
@@ -369,11 +355,7 @@ protected:
 
 TEST_F(IrcBridgeTls, APinnedCertificateCarriesTheLink) {
     settings_.TlsFingerprint = irc_->CertificateFingerprint();
-    auto ann = IrcUserInQuill(irc_->Port(), "ann");
-    Connect({"alice"});
-    Do("alice", "/j IRC");
-    BringLinkUp();
-    ann->WaitFor(kLinkPrefix + " JOIN :#quill");
+    auto ann = AliceAndAnnLinked();
     Do("alice", "over TLS");
     EXPECT_EQ(ann->ReadLine(), kToChannel + "[alice] over TLS");
     ann->Send("PRIVMSG #quill :and back");

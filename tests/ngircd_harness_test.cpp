@@ -29,17 +29,6 @@ std::string From(const std::string& nick, const std::string& user = "tester") {
     return ":" + nick + "!~" + user + "@127.0.0.1";
 }
 
-bool Accepts(unsigned short port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
-
 TEST(NgircdHarness, ClientsExchangeAChannelMessage) {
     QM_REQUIRE_NGIRCD();
     NgircdServer irc;

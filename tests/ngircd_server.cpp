@@ -54,17 +54,6 @@ unsigned short FreePort(unsigned short avoid = 0) {
     return 0;
 }
 
-bool Accepts(unsigned short port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
 
 std::string ReadFile(const fs::path& path, std::size_t from = 0) {
     std::ifstream in(path, std::ios::binary);
@@ -118,6 +107,18 @@ int RunProgram(const std::vector<std::string>& argv, const fs::path& errors, std
 }
 
 }  // namespace
+
+bool Accepts(unsigned short port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
 
 bool NgircdServer::Available() { return ::access(kBinary, X_OK) == 0; }
 

@@ -40,6 +40,9 @@ struct NgircdOptions {
     std::string motdPhrase = "Quillmoot test server";
 };
 
+// Whether something accepts connections on 127.0.0.1:port right now.
+bool Accepts(unsigned short port);
+
 class NgircdServer {
 public:
     static constexpr const char* kBinary = "/usr/sbin/ngircd";
