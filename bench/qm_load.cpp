@@ -311,19 +311,10 @@ public:
     void Bridge() {
         if (options_.server_pid == 0 || options_.irc_port == 0)
             throw LoadError("the bridge scenario needs --server-pid and --irc-port");
-        SwarmConfig chat_config = options_.swarm;
-        chat_config.move_to = kBridgedChannel;
-        chat_config.bridged = true;
-        Swarm& chat = NewSwarm(chat_config, options_.clients);
-        bool link_up = false;
-        chat.on_notice = [&](std::string_view line) {
-            // The link tells the bridged channel when it connects and when it has joined.
-            link_up |= line.starts_with("I*R*C: Link up");
-            link_joined_ |= line.starts_with("I*R*C: Linked with");
-        };
+        Swarm& chat = NewBridgedChatSwarm();
         LoginAll(chat, options_.inflight);
         Settle(&chat);
-        if (link_up || link_joined_) throw LoadError("the IRC link came up before the memory without it was read");
+        if (link_heard_) throw LoadError("the IRC link came up before the memory without it was read");
         const auto before = RssKiB(options_.server_pid);
         Swarm& irc = NewIrcSwarm();
         LoginAll(irc, options_.inflight);
@@ -340,12 +331,18 @@ public:
         report.Add("to_chat_deliveries", static_cast<std::int64_t>(chat.deliveries()));
         AddLatencies(report, chat.latencies_ns(), "to_chat_");
         Settle(&chat);
+        AddLinkMemory(report, before);
+        report.Print();
+    }
+
+    // The link's memory: the server's growth since `before`, which was read
+    // before the link came up.
+    void AddLinkMemory(Report& report, std::optional<long> before) const {
         const auto after = RssKiB(options_.server_pid);
         if (!before || !after) throw LoadError("cannot read the server's VmRSS");
         report.Add("rss_base_kib", static_cast<std::int64_t>(*before));
         report.Add("rss_kib", static_cast<std::int64_t>(*after));
         report.Add("link_kib", static_cast<std::int64_t>(*after - *before));
-        report.Print();
     }
 
     // Waits for the chat users to hear that the link has joined its channel,
@@ -416,6 +413,21 @@ private:
     }
     Swarm& NewSwarm() { return NewSwarm(options_.swarm, options_.clients); }
 
+    // The chat side of the bridge: users who move to the bridged channel and
+    // count only the lines the link relays from IRC.
+    Swarm& NewBridgedChatSwarm() {
+        SwarmConfig config = options_.swarm;
+        config.move_to = kBridgedChannel;
+        config.bridged = true;
+        Swarm& chat = NewSwarm(config, options_.clients);
+        chat.on_notice = [this](std::string_view line) {
+            // The link tells the bridged channel when it connects and when it has joined.
+            link_heard_ |= line.starts_with("I*R*C: Link");
+            link_joined_ |= line.starts_with("I*R*C: Linked with");
+        };
+        return chat;
+    }
+
     // The IRC side of the bridge: clients in the linked channel, counting
     // only the lines the link relays from the chat users.
     Swarm& NewIrcSwarm() {
@@ -445,9 +457,10 @@ private:
     std::uint64_t total_ = 0;
     std::uint64_t expected_ = 0;
     // The bridge: lines sent by the IRC side, deliveries due in the chat,
-    // and whether the chat users have heard that the link joined.
+    // and what the chat users have heard of the link.
     std::uint64_t irc_sent_ = 0;
     std::uint64_t expected_to_chat_ = 0;
+    bool link_heard_ = false;
     bool link_joined_ = false;
 };
 
