@@ -24,7 +24,8 @@ constexpr std::string_view kPrompt = "Nickname:";
 
 const char* StateName(int state) {
     static const char* const kNames[] = {"connecting", "waiting for the nickname prompt",
-                                         "registering", "joining", "logged in"};
+                                         "registering", "joining", "moving to the channel",
+                                         "logged in"};
     return kNames[state];
 }
 
@@ -34,7 +35,7 @@ bool IsNickChar(char c) {
 }
 
 // True when `line` holds `nick` as a whole word followed by " <marker>".
-bool AnnouncesJoin(std::string_view line, std::string_view nick, std::string_view marker) {
+bool Announces(std::string_view line, std::string_view nick, std::string_view marker) {
     for (auto at = line.find(nick); at != std::string_view::npos; at = line.find(nick, at + 1)) {
         if (at > 0 && IsNickChar(line[at - 1])) continue;
         auto rest = line.substr(at + nick.size());
@@ -266,18 +267,23 @@ void Swarm::HandleLine(Conn& c, std::string_view line, std::uint64_t now) {
 
 void Swarm::HandleQuillmootLine(Conn& c, std::string_view line, std::uint64_t now) {
     if (c.state == State::kReady) {
-        // Chat arrives as "<nick> text"; the server's echo of what this
-        // client typed and any notices are not deliveries.
-        if (line.empty() || line[0] != '<') return;
-        const auto close = line.find("> ");
-        if (close != std::string_view::npos) CountPayload(line.substr(close + 2), now);
+        // Chat arrives as "<nick> text", lines from IRC as "[ircnick] text";
+        // the server's echo of what this client typed is neither.
+        if (line.starts_with('<') || line.starts_with('['))
+            CountChat(line, now);
+        else if (on_notice)
+            on_notice(line);
         return;
     }
     c.last_line.assign(line);
     if (c.state == State::kGreeting && line.find(kPrompt) != std::string_view::npos) {
         c.state = State::kJoining;
         Send(c, c.nick + "\r\n");
-    } else if (c.state == State::kJoining && AnnouncesJoin(line, c.nick, config_.join_marker)) {
+    } else if (c.state == State::kJoining && Announces(line, c.nick, config_.join_marker)) {
+        if (config_.move_to.empty()) return MarkReady(c);
+        c.state = State::kMoving;
+        Send(c, "/j " + config_.move_to + "\r\n");
+    } else if (c.state == State::kMoving && Announces(line, c.nick, config_.part_marker)) {
         MarkReady(c);
     }
 }
@@ -297,7 +303,10 @@ void Swarm::HandleIrcLine(Conn& c, std::string_view line, std::uint64_t now) {
     const auto rest = line.substr(command_at + 1);
     if (rest.starts_with("PRIVMSG ")) {
         const auto text = rest.find(" :");
-        if (text != std::string_view::npos && c.state == State::kReady)
+        if (text == std::string_view::npos || c.state != State::kReady) return;
+        if (config_.bridged)
+            CountChat(rest.substr(text + 2), now);
+        else
             CountPayload(rest.substr(text + 2), now);
         return;
     }
@@ -315,6 +324,16 @@ void Swarm::HandleIrcLine(Conn& c, std::string_view line, std::uint64_t now) {
     } else if (rest.starts_with("4") || rest.starts_with("5")) {
         Fail(c, "the server refused the login");
     }
+}
+
+void Swarm::CountChat(std::string_view text, std::uint64_t now) {
+    // A line that crossed the IRC link names its author in brackets; one
+    // from this server in angle brackets.
+    const std::string_view open = config_.bridged ? "[" : "<";
+    const std::string_view close = config_.bridged ? "] " : "> ";
+    if (!text.starts_with(open)) return;
+    const auto end = text.find(close);
+    if (end != std::string_view::npos) CountPayload(text.substr(end + close.size()), now);
 }
 
 void Swarm::CountPayload(std::string_view payload, std::uint64_t now) {

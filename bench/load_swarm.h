@@ -26,10 +26,18 @@ struct SwarmConfig {
     std::string nick_prefix = "nick";
     // Text that follows "<nick> " in the notice that completes a login.
     std::string join_marker = "has joined";
+    // Quillmoot: a channel to move to after the login ("/j"); the client is
+    // ready once the notice of its own departure from the main channel,
+    // "<nick> <part_marker>", arrives. Empty: stay in the main channel.
+    std::string move_to;
+    std::string part_marker = "has left";
     std::string channel = "#bench";
     // IRC clients join the channel after registering; without it they only register.
     bool irc_join = true;
     std::size_t payload_bytes = 64;
+    // Count only chat lines that crossed an IRC link: their text is
+    // "[nick] " before the time stamp. Lines sent directly are then ignored.
+    bool bridged = false;
     std::uint64_t deadline_ns = 0;  // NowNs() value after which Poll throws
 };
 
@@ -60,6 +68,12 @@ public:
     std::uint64_t LoginNs(int id) const;
     // Called once for each client whose login completes.
     std::function<void(int id)> on_ready;
+    // Called with every line a logged-in Quillmoot client receives that is
+    // not chat (server notices).
+    std::function<void(std::string_view line)> on_notice;
+    // The epoll descriptor: readable when Poll has events to handle, so that
+    // one wait can cover several swarms.
+    int poll_fd() const { return epoll_fd_; }
 
     // Sends one chat line stamped with the current time. Unless `force`, a
     // client whose earlier output is still unsent sends nothing (and false
@@ -76,7 +90,7 @@ public:
     std::vector<std::uint64_t>& latencies_ns() { return latencies_ns_; }
 
 private:
-    enum class State { kConnecting, kGreeting, kRegistering, kJoining, kReady };
+    enum class State { kConnecting, kGreeting, kRegistering, kJoining, kMoving, kReady };
     struct Conn {
         int fd = -1;
         State state = State::kConnecting;
@@ -103,6 +117,7 @@ private:
     void HandleQuillmootLine(Conn& c, std::string_view line, std::uint64_t now);
     void HandleIrcLine(Conn& c, std::string_view line, std::uint64_t now);
     void CheckPrompt(Conn& c);
+    void CountChat(std::string_view text, std::uint64_t now);
     void CountPayload(std::string_view payload, std::uint64_t now);
     void MarkReady(Conn& c);
     void Send(Conn& c, std::string_view bytes);

@@ -1,17 +1,21 @@
 // qm_load: a load generator for chat servers on 127.0.0.1, speaking the
 // Quillmoot line protocol or IRC. One scenario per run; the result is one
 // line of key=value pairs on stdout, errors go to stderr with exit status 1.
+#include <poll.h>
 #include <signal.h>
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -23,6 +27,8 @@ namespace {
 
 constexpr std::uint64_t kMs = 1'000'000;
 constexpr std::uint64_t kSecond = 1'000'000'000;
+// The chat channel that quillmootd bridges with IRC.
+constexpr const char* kBridgedChannel = "IRC";
 
 struct Options {
     std::string scenario;
@@ -32,6 +38,8 @@ struct Options {
     double rate = 2000;
     double duration = 5;
     int inflight = 100;
+    std::uint16_t irc_port = 0;
+    int irc_clients = 50;
     pid_t server_pid = 0;
     double timeout = 120;
     double settle = 1;
@@ -69,13 +77,23 @@ double PercentileMs(std::vector<std::uint64_t>& values, double fraction) {
     return static_cast<double>(*nth) / kMs;
 }
 
-void AddLatencies(Report& report, std::vector<std::uint64_t>& latencies) {
-    report.Add("p50_ms", PercentileMs(latencies, 0.50), 3);
-    report.Add("p99_ms", PercentileMs(latencies, 0.99), 3);
-    report.Add("max_ms", PercentileMs(latencies, 1.0), 3);
+void AddLatencies(Report& report, std::vector<std::uint64_t>& latencies, const std::string& prefix = "") {
+    report.Add(prefix + "p50_ms", PercentileMs(latencies, 0.50), 3);
+    report.Add(prefix + "p99_ms", PercentileMs(latencies, 0.99), 3);
+    report.Add(prefix + "max_ms", PercentileMs(latencies, 1.0), 3);
 }
 
 double Seconds(std::uint64_t ns) { return static_cast<double>(ns) / kSecond; }
+
+// Waits up to `ns` until either swarm has events, then handles those of both.
+void PollBoth(Swarm& a, Swarm& b, std::uint64_t ns) {
+    pollfd fds[] = {{a.poll_fd(), POLLIN, 0}, {b.poll_fd(), POLLIN, 0}};
+    const timespec wait{static_cast<time_t>(ns / kSecond), static_cast<long>(ns % kSecond)};
+    if (ppoll(fds, 2, &wait, nullptr) < 0 && errno != EINTR)
+        throw LoadError(std::string("ppoll: ") + std::strerror(errno));
+    a.Poll(0);
+    b.Poll(0);
+}
 
 class Scenario {
 public:
@@ -91,6 +109,7 @@ public:
         };
         swarm.on_ready = [&](int) { open_more(); };
         phase_ = Phase::kLogin;
+        logging_in_ = &swarm;
         open_more();
         std::uint64_t next_check = NowNs() + kSecond;
         while (swarm.ready() < swarm.size()) {
@@ -285,17 +304,99 @@ public:
         report.Print();
     }
 
+    // N chat users in the bridged channel and M IRC clients in the linked
+    // channel; lines cross the link both ways at --rate lines/s each way.
+    // The link must join after the chat users are in (the IRC server started
+    // after quillmootd): its memory is the daemon's growth from then on.
+    void Bridge() {
+        if (options_.server_pid == 0 || options_.irc_port == 0)
+            throw LoadError("the bridge scenario needs --server-pid and --irc-port");
+        Swarm& chat = NewBridgedChatSwarm();
+        LoginAll(chat, options_.inflight);
+        Settle(&chat);
+        if (link_heard_) throw LoadError("the IRC link came up before the memory without it was read");
+        const auto before = RssKiB(options_.server_pid);
+        Swarm& irc = NewIrcSwarm();
+        LoginAll(irc, options_.inflight);
+        AwaitLink(chat, irc);
+        const CpuMark cpu = MarkCpu();
+        CrossTraffic(chat, irc);
+        Report report = Header();
+        report.Add("irc_clients", options_.irc_clients);
+        report.Add("rate", options_.rate, 2);
+        report.Add("lines", static_cast<std::int64_t>(total_));
+        AddCpu(report, cpu, chat.deliveries() + irc.deliveries(), "delivery");
+        report.Add("to_irc_deliveries", static_cast<std::int64_t>(irc.deliveries()));
+        AddLatencies(report, irc.latencies_ns(), "to_irc_");
+        report.Add("to_chat_deliveries", static_cast<std::int64_t>(chat.deliveries()));
+        AddLatencies(report, chat.latencies_ns(), "to_chat_");
+        Settle(&chat);
+        AddLinkMemory(report, before);
+        report.Print();
+    }
+
+    // The link's memory: the server's growth since `before`, which was read
+    // before the link came up.
+    void AddLinkMemory(Report& report, std::optional<long> before) const {
+        const auto after = RssKiB(options_.server_pid);
+        if (!before || !after) throw LoadError("cannot read the server's VmRSS");
+        report.Add("rss_base_kib", static_cast<std::int64_t>(*before));
+        report.Add("rss_kib", static_cast<std::int64_t>(*after));
+        report.Add("link_kib", static_cast<std::int64_t>(*after - *before));
+    }
+
+    // Waits for the chat users to hear that the link has joined its channel,
+    // then for the server to finish taking in the channel's members.
+    void AwaitLink(Swarm& chat, Swarm& irc) {
+        phase_ = Phase::kLink;
+        while (!link_joined_) PollBoth(chat, irc, 50 * kMs);
+        Note("link joined");
+        Settle(&chat);
+    }
+
+    // One chat line and one IRC line every 1/rate s, the IRC side half a
+    // period later, until --duration has passed and every line has arrived
+    // at every receiver on the other side.
+    void CrossTraffic(Swarm& chat, Swarm& irc) {
+        total_ = static_cast<std::uint64_t>(std::llround(options_.rate * options_.duration));
+        expected_ = total_ * static_cast<std::uint64_t>(irc.size());
+        expected_to_chat_ = total_ * static_cast<std::uint64_t>(chat.size());
+        const double period = kSecond / options_.rate;
+        phase_ = Phase::kChat;
+        chat.StartMeasuring();
+        irc.StartMeasuring();
+        const std::uint64_t start = NowNs();
+        auto due = [&](std::uint64_t n, double shift) {
+            return start + static_cast<std::uint64_t>((static_cast<double>(n) + shift) * period);
+        };
+        while (sent_ < total_ || irc_sent_ < total_ || irc.deliveries() < expected_ ||
+               chat.deliveries() < expected_to_chat_) {
+            const std::uint64_t now = NowNs();
+            if (sent_ < total_ && due(sent_, 0) <= now)
+                chat.SendChat(static_cast<int>(sent_++ % static_cast<std::uint64_t>(chat.size())), true);
+            if (irc_sent_ < total_ && due(irc_sent_, 0.5) <= now)
+                irc.SendChat(static_cast<int>(irc_sent_++ % static_cast<std::uint64_t>(irc.size())), true);
+            std::uint64_t next = now + 50 * kMs;
+            if (sent_ < total_) next = std::min(next, due(sent_, 0));
+            if (irc_sent_ < total_) next = std::min(next, due(irc_sent_, 0.5));
+            PollBoth(chat, irc, next - std::min(next, NowNs()));
+        }
+    }
+
     // How far the run got, for the message when it fails.
     std::string Progress() const {
         switch (phase_) {
         case Phase::kStart:
             return "";
         case Phase::kLogin:
-            return std::to_string(swarm_->ready()) + " of " + std::to_string(swarm_->size()) +
-                   " clients logged in, " + std::to_string(swarm_->opened()) + " connected";
+            return std::to_string(logging_in_->ready()) + " of " + std::to_string(logging_in_->size()) +
+                   " clients logged in, " + std::to_string(logging_in_->opened()) + " connected";
         case Phase::kSettle:
             return "waiting for the server to go quiet";
+        case Phase::kLink:
+            return "waiting for the IRC link to join its channel";
         case Phase::kChat:
+            if (irc_swarm_) return BridgeProgress();
             return std::to_string(sent_) + " of " + std::to_string(total_) + " lines sent, " +
                    std::to_string(swarm_->deliveries()) + " of " + std::to_string(expected_) +
                    " deliveries received";
@@ -304,20 +405,63 @@ public:
     }
 
 private:
-    enum class Phase { kStart, kLogin, kSettle, kChat };
+    enum class Phase { kStart, kLogin, kSettle, kLink, kChat };
 
-    Swarm& NewSwarm() {
-        swarm_ = std::make_unique<Swarm>(options_.swarm, options_.clients);
+    Swarm& NewSwarm(const SwarmConfig& config, int clients) {
+        swarm_ = std::make_unique<Swarm>(config, clients);
         return *swarm_;
+    }
+    Swarm& NewSwarm() { return NewSwarm(options_.swarm, options_.clients); }
+
+    // The chat side of the bridge: users who move to the bridged channel and
+    // count only the lines the link relays from IRC.
+    Swarm& NewBridgedChatSwarm() {
+        SwarmConfig config = options_.swarm;
+        config.move_to = kBridgedChannel;
+        config.bridged = true;
+        Swarm& chat = NewSwarm(config, options_.clients);
+        chat.on_notice = [this](std::string_view line) {
+            // The link tells the bridged channel when it connects and when it has joined.
+            link_heard_ |= line.starts_with("I*R*C: Link");
+            link_joined_ |= line.starts_with("I*R*C: Linked with");
+        };
+        return chat;
+    }
+
+    // The IRC side of the bridge: clients in the linked channel, counting
+    // only the lines the link relays from the chat users.
+    Swarm& NewIrcSwarm() {
+        SwarmConfig config = options_.swarm;
+        config.protocol = Protocol::kIrc;
+        config.port = options_.irc_port;
+        config.nick_prefix += "i";  // apart from the chat users' nicks in the relayed text
+        config.bridged = true;
+        irc_swarm_ = std::make_unique<Swarm>(config, options_.irc_clients);
+        return *irc_swarm_;
+    }
+
+    std::string BridgeProgress() const {
+        return std::to_string(sent_) + " chat and " + std::to_string(irc_sent_) + " IRC lines of " +
+               std::to_string(total_) + " sent; " + std::to_string(irc_swarm_->deliveries()) + " of " +
+               std::to_string(expected_) + " deliveries on IRC and " + std::to_string(swarm_->deliveries()) +
+               " of " + std::to_string(expected_to_chat_) + " in the chat received";
     }
 
     const Options& options_;
     const std::uint64_t started_ = NowNs();
     std::unique_ptr<Swarm> swarm_;
+    std::unique_ptr<Swarm> irc_swarm_;
+    const Swarm* logging_in_ = nullptr;
     Phase phase_ = Phase::kStart;
     std::uint64_t sent_ = 0;
     std::uint64_t total_ = 0;
     std::uint64_t expected_ = 0;
+    // The bridge: lines sent by the IRC side, deliveries due in the chat,
+    // and what the chat users have heard of the link.
+    std::uint64_t irc_sent_ = 0;
+    std::uint64_t expected_to_chat_ = 0;
+    bool link_heard_ = false;
+    bool link_joined_ = false;
 };
 
 int Run(int argc, char** argv) {
@@ -327,17 +471,23 @@ int Run(int argc, char** argv) {
                    "fanout: every client sends --lines lines as fast as it can; "
                    "rate: --rate lines/s in total for --duration s; "
                    "login: log --clients in, --inflight at a time; "
-                   "idle: server memory per logged-in idle client")
+                   "idle: server memory per logged-in idle client; "
+                   "bridge: chat users in \"IRC\" and IRC clients exchange --rate lines/s each way "
+                   "through quillmootd's IRC link")
         ->required()
-        ->check(CLI::IsMember({"fanout", "rate", "login", "idle"}));
+        ->check(CLI::IsMember({"fanout", "rate", "login", "idle", "bridge"}));
     std::map<std::string, Protocol> protocols{{"quillmoot", Protocol::kQuillmoot}, {"irc", Protocol::kIrc}};
     app.add_option("--proto", options.protocol, "quillmoot or irc")
         ->transform(CLI::CheckedTransformer(protocols, CLI::ignore_case));
     app.add_option("--port", options.swarm.port, "server port on 127.0.0.1")->required();
     app.add_option("--clients", options.clients, "number of clients")->check(CLI::Range(1, 1'000'000));
     app.add_option("--lines", options.lines, "fanout: lines each client sends")->check(CLI::PositiveNumber);
-    app.add_option("--rate", options.rate, "rate: lines per second, all clients together")->check(CLI::PositiveNumber);
-    app.add_option("--duration", options.duration, "rate: seconds of sending")->check(CLI::PositiveNumber);
+    app.add_option("--rate", options.rate, "rate: lines per second, all clients together; bridge: each way")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--duration", options.duration, "rate, bridge: seconds of sending")->check(CLI::PositiveNumber);
+    app.add_option("--irc-port", options.irc_port, "bridge: port of the IRC server the link is on, on 127.0.0.1");
+    app.add_option("--irc-clients", options.irc_clients, "bridge: IRC clients in the linked channel")
+        ->check(CLI::Range(1, 1'000'000));
     app.add_option("--inflight", options.inflight, "logins under way at once; 0 = all at once")->check(CLI::NonNegativeNumber);
     app.add_option("--server-pid", options.server_pid, "server process, for CPU time and memory");
     app.add_option("--timeout", options.timeout, "give up after this many seconds")->check(CLI::PositiveNumber);
@@ -355,7 +505,8 @@ int Run(int argc, char** argv) {
 
     signal(SIGPIPE, SIG_IGN);
     const long fds = RaiseFdLimit();
-    if (fds < options.clients + 16)
+    const int irc_clients = options.scenario == "bridge" ? options.irc_clients : 0;
+    if (fds < options.clients + irc_clients + 16)
         throw LoadError("open-files limit " + std::to_string(fds) + " is too low for " +
                         std::to_string(options.clients) + " clients (raise ulimit -n)");
     options.swarm.deadline_ns = NowNs() + static_cast<std::uint64_t>(options.timeout * kSecond);
@@ -365,6 +516,7 @@ int Run(int argc, char** argv) {
         if (options.scenario == "fanout") scenario.FanOut();
         else if (options.scenario == "rate") scenario.SteadyRate();
         else if (options.scenario == "login") scenario.Login();
+        else if (options.scenario == "bridge") scenario.Bridge();
         else scenario.Idle();
     } catch (const LoadError& e) {
         const std::string progress = scenario.Progress();

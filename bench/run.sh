@@ -2,10 +2,13 @@
 # Measures quillmootd and ngircd on the same workloads with qm_load, on
 # 127.0.0.1 only, and writes the figures and their ratios to docs/PERFORMANCE.md.
 #
-# Usage: bench/run.sh [--runs N] [--out FILE]
-#   --runs N    runs of every measurement, the median is reported (default 1:
-#               one run takes about 7 minutes on 2 cores, mostly ngircd's logins)
-#   --out FILE  where the report goes (default docs/PERFORMANCE.md)
+# Usage: bench/run.sh [--runs N] [--out FILE] [--only LABELS]
+#   --runs N       runs of every measurement, the median is reported (default 1:
+#                  one run takes about 7 minutes on 2 cores, mostly ngircd's logins)
+#   --out FILE     where the report goes (default docs/PERFORMANCE.md)
+#   --only LABELS  only these measurements, comma-separated labels of the
+#                  table below (e.g. "--only bridge --out /tmp/bridge.md");
+#                  the others are reported as n/a
 # QM_BENCH_DAEMON=PATH measures another daemon binary (it must take --data-dir).
 #
 # Every server is started afresh for every measurement, so that no run
@@ -15,11 +18,14 @@ cd "$(dirname "$0")/.."
 
 runs=1
 out=docs/PERFORMANCE.md
+only=""
+usage() { echo "usage: bench/run.sh [--runs N] [--out FILE] [--only LABELS]" >&2; exit 2; }
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) runs=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
-    *) echo "usage: bench/run.sh [--runs N] [--out FILE]" >&2; exit 2 ;;
+    --only) only=$2; shift 2 ;;
+    *) usage ;;
   esac
 done
 
@@ -80,6 +86,12 @@ fi
 # --- servers ----------------------------------------------------------------
 server_pid=""
 server_port=""
+# The bridge's IRC server, beside quillmootd.
+peer_pid=""
+peer_port=""
+# The IRC link's pacing in the bridge measurement: at most 5 lines at once,
+# then one line per this many ms. The bridge sends well inside it.
+bridge_interval_ms=100
 cleanup() {
   stop_server
   exec 3>&- 2>/dev/null || true
@@ -110,7 +122,7 @@ wait_listening() {  # port pid
   return 1
 }
 
-start_quillmoot() {
+start_quillmoot() {  # [daemon options...]
   server_port=$(free_port)
   rm -rf "$tmp/qm-data"
   mkdir -p "$tmp/qm-data"
@@ -124,7 +136,7 @@ start_quillmoot() {
   lines[0]=$server_port
   lines[1]=20000
   printf '%s\r\n' "${lines[@]}" >"$tmp/qm-data/qmserv.dat"
-  "$daemon" --data-dir "$tmp/qm-data" <&3 >/dev/null 2>"$tmp/quillmootd.err" &
+  "$daemon" --data-dir "$tmp/qm-data" "$@" <&3 >/dev/null 2>"$tmp/quillmootd.err" &
   server_pid=$!
   if ! wait_listening "$server_port" "$server_pid"; then
     say "quillmootd did not start listening on port $server_port:"
@@ -134,27 +146,49 @@ start_quillmoot() {
   fi
 }
 
-start_ngircd() {
-  server_port=$(free_port)
-  sed -e "s/@PORT@/$server_port/" -e "s#@PIDFILE@#$tmp/ngircd.pid#" bench/ngircd.conf.in >"$tmp/ngircd.conf"
+launch_ngircd() {  # port; sets ngircd_pid
+  sed -e "s/@PORT@/$1/" -e "s#@PIDFILE@#$tmp/ngircd.pid#" bench/ngircd.conf.in >"$tmp/ngircd.conf"
   # -n keeps it in the foreground, so $! is the server itself. Started as
   # root it switches to the user "nobody" by itself.
   "$NGIRCD" -n -f "$tmp/ngircd.conf" <&3 >"$tmp/ngircd.log" 2>&1 &
-  server_pid=$!
-  if ! wait_listening "$server_port" "$server_pid"; then
-    say "ngircd did not start listening on port $server_port:"
-    tail -5 "$tmp/ngircd.log" >&2
-    stop_server
-    return 1
-  fi
+  ngircd_pid=$!
+  wait_listening "$1" "$ngircd_pid" && return 0
+  say "ngircd did not start listening on port $1:"
+  tail -5 "$tmp/ngircd.log" >&2
+  kill "$ngircd_pid" 2>/dev/null || true
+  wait "$ngircd_pid" 2>/dev/null || true
+  return 1
+}
+
+start_ngircd() {
+  server_port=$(free_port)
+  launch_ngircd "$server_port" || return 1
+  server_pid=$ngircd_pid
+}
+
+# quillmootd with its IRC link, and ngircd for the link to talk to. The
+# daemon starts first and finds no IRC server: its link joins only when it
+# tries again two seconds later, once qm_load has read the daemon's memory
+# without the link.
+start_bridge() {
+  peer_port=$(free_port)
+  mkdir -p "$tmp/xdg/Quillmoot"
+  printf '%s\n' Server=127.0.0.1 "Port=$peer_port" "Channel=#bench" Nick=qmlink \
+    "IrcSendInterval=$bridge_interval_ms" >"$tmp/xdg/Quillmoot/preferences"
+  XDG_CONFIG_HOME=$tmp/xdg start_quillmoot --irc || return 1
+  launch_ngircd "$peer_port" || { stop_server; return 1; }
+  peer_pid=$ngircd_pid
 }
 
 stop_server() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null || true
-    wait "$server_pid" 2>/dev/null || true
-  fi
+  local pid
+  for pid in "$server_pid" "$peer_pid"; do
+    [ -n "$pid" ] || continue
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   server_pid=""
+  peer_pid=""
 }
 
 # --- measurements -----------------------------------------------------------
@@ -167,7 +201,15 @@ measurements=(
   "idle10000|300|--scenario idle --clients 10000"
   "login10|180|--scenario login --clients 2000 --inflight 10"
   "loginall|180|--scenario login --clients 2000 --inflight 0"
+  "bridge|90|--scenario bridge --clients 50 --irc-clients 50 --rate 4 --duration 20"
 )
+if [ -n "$only" ]; then
+  for label in ${only//,/ }; do
+    printf '%s\n' "${measurements[@]}" | grep -q "^$label|" || { say "no measurement named $label"; usage; }
+  done
+fi
+# selected LABEL: whether --only leaves that measurement in.
+selected() { [ -z "$only" ] || [[ ",$only," == *",$1,"* ]]; }
 results=$tmp/results.txt
 failures=$tmp/failures.txt
 : >"$results"
@@ -177,16 +219,20 @@ nick_serial=0
 measure() {  # server label timeout options...
   local server=$1 label=$2 timeout=$3
   shift 3
-  local proto=quillmoot extra=()
+  local proto=quillmoot extra=() up=true
   if [ "$server" = ngircd ]; then
     proto=irc
     # An IRC client that only registers is the idle counterpart of a
     # Quillmoot login; IRC nicks are at most 9 characters.
     case $label in idle*) extra=(--no-join) ;; esac
-    start_ngircd || { echo "$server $label: the server did not start" >>"$failures"; return; }
+    start_ngircd || up=false
+  elif [ "$label" = bridge ]; then
+    start_bridge || up=false
+    extra=(--irc-port "$peer_port")
   else
-    start_quillmoot || { echo "$server $label: the server did not start" >>"$failures"; return; }
+    start_quillmoot || up=false
   fi
+  $up || { echo "$server $label: the server did not start" >>"$failures"; return; }
   nick_serial=$((nick_serial + 1))
   # Logins ten at a time before a measurement: ngircd's listen backlog is 10,
   # and more at once only waits on SYN retries.
@@ -214,7 +260,10 @@ started=$(date +%s)
 for run in $(seq "$runs"); do
   for m in "${measurements[@]}"; do
     IFS='|' read -r label timeout options <<<"$m"
+    selected "$label" || continue
     for server in "${servers[@]}"; do
+      # The IRC link is quillmootd's own; ngircd has no counterpart.
+      [ "$label" = bridge ] && [ "$server" = ngircd ] && continue
       say "run $run/$runs: $server $label"
       # shellcheck disable=SC2086  # the options are words
       measure "$server" "$label" "$timeout" $options
@@ -330,6 +379,28 @@ history=""
   echo "|---|---|---|---|---|"
   row "10 at a time" login10 logins_per_s 1 0 "≥ 500/s"
   row "all at once" loginall logins_per_s 1 0 "≥ 7,000/s"
+  echo
+  echo "## IRC bridge"
+  echo
+  echo "quillmootd with its IRC link (\`--irc\`, link nick qmlink) on an ngircd: N=50"
+  echo "chat users in the bridged channel \"IRC\", M=50 IRC clients in #bench, which"
+  echo "the link joins. For 20 s a chat user's line and, 125 ms later, an IRC"
+  echo "client's line cross the link every 250 ms: 4 lines/s each way, inside the"
+  echo "link's pacing (a burst of 5, then one line per IrcSendInterval = ${bridge_interval_ms} ms)."
+  echo "Latency: from the send time carried in the line to its receipt on the other"
+  echo "side. Deliveries: lines × receivers (80 × 50 each way); a run that misses any"
+  echo "fails. Link memory: growth of the daemon's VmRSS from before the link joined"
+  echo "(chat users already in) to after the run. ngircd has no counterpart."
+  echo
+  echo "| N=50, M=50 | quillmootd | ngircd | ratio | target |"
+  echo "|---|---|---|---|---|"
+  row "chat → IRC latency p50 (ms)" bridge to_irc_p50_ms 1 2 ""
+  row "chat → IRC latency p99 (ms)" bridge to_irc_p99_ms 1 2 ""
+  row "chat → IRC deliveries" bridge to_irc_deliveries 1 0 ""
+  row "IRC → chat latency p50 (ms)" bridge to_chat_p50_ms 1 2 ""
+  row "IRC → chat latency p99 (ms)" bridge to_chat_p99_ms 1 2 ""
+  row "IRC → chat deliveries" bridge to_chat_deliveries 1 0 ""
+  row "link memory (KiB)" bridge link_kib 1 0 ""
   echo
   echo "## Every run"
   echo
