@@ -98,9 +98,11 @@ public:
     bool IsUp() const override { return up; }
     bool ChannelSpy() const override { return spy; }
     std::string IrcChannel() const override { return "#quill"; }
-    void SayToLinkedChannel(std::string_view text) override { said.emplace_back(text); }
-    void SayToIrcUser(std::string_view nick, std::string_view text) override {
-        said.push_back("to " + std::string(nick) + ": " + std::string(text));
+    void SayToLinkedChannel(std::string_view head, std::string_view text) override {
+        said.push_back(std::string(head) + std::string(text));
+    }
+    void SayToIrcUser(std::string_view nick, std::string_view head, std::string_view text) override {
+        said.push_back("to " + std::string(nick) + ": " + std::string(head) + std::string(text));
     }
 
     bool up = false;

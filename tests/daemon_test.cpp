@@ -232,6 +232,19 @@ TEST_F(DaemonTest, IrcOptionWithoutAServerSaysSoAndStaysDown) {
     EXPECT_EQ(daemon.Stdout().find("IRC: *** Connecting"), std::string::npos);
 }
 
+TEST_F(DaemonTest, IrcLinkWithoutAServerStartsOnceOneIsSetAndHangUpReadsIt) {
+    QM_REQUIRE_NGIRCD();
+    test::NgircdServer irc;
+    ASSERT_TRUE(irc.Start());
+    PrepareDataDir(FreePort());
+    Daemon daemon(dir_, {"--irc"});
+    ASSERT_TRUE(daemon.WaitForOutput("IRC: *** The IRC link is not configured"));
+    WritePreferences(dir_, "Server=127.0.0.1\nPort=" + std::to_string(irc.Port()) + "\nChannel=#quill\n");
+    daemon.Send(SIGHUP);
+    EXPECT_TRUE(daemon.WaitForOutput("IRC: *** Joined channel: #quill\n"));
+    EXPECT_EQ(daemon.Signal(SIGTERM), 0);
+}
+
 TEST_F(DaemonTest, WithoutIrcOptionTheLinkStaysDown) {
     PrepareDataDir(FreePort());
     WritePreferences(dir_, "Server=127.0.0.1\nPort=1\nChannel=#quill\n");

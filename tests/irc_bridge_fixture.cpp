@@ -26,6 +26,8 @@ void IrcBridgeFixture::TearDown() {
 }
 
 IrcLink& IrcBridgeFixture::LinkForServer() {
+    // The keeper holds the bridge: it goes first.
+    linkKeeper_.reset();
     bridge_ = std::make_unique<IrcBridge>(io_);
     bridge_->Configure(settings_);
     bridge_->SetTimings(timings_);

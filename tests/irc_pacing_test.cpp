@@ -37,6 +37,9 @@ TEST_F(IrcSending, LongTextIsSplitIntoLinesThatFit) {
         {"say, own address known", [&](const std::string& t) { client.Say("#c", t); }, "PRIVMSG #c :", "", true},
         {"notice", [&](const std::string& t) { client.Notice("bob", t); }, "NOTICE bob :", "", false},
         {"action", [&](const std::string& t) { client.Action("#c", t); }, "PRIVMSG #c :\x01" "ACTION ", "\x01", true},
+        // A relayed line names its speaker on every piece.
+        {"say with a head", [&](const std::string& t) { client.Say("#c", t, "[alice] "); }, "PRIVMSG #c :[alice] ",
+         "", false},
     };
     const std::string text = MixedText(700);
     ASSERT_GT(text.size(), 690u);
@@ -45,7 +48,7 @@ TEST_F(IrcSending, LongTextIsSplitIntoLinesThatFit) {
         Register();
         if (c.ownAddressKnown) Feed(":me!user@some.host.example JOIN #c");
         // Others see the line with this prefix, CR LF included.
-        const std::size_t prefix = c.ownAddressKnown ? std::string(":me!user@some.host.example ").size() : 1 + 2 + 1 + 63 + 1;
+        const std::size_t prefix = c.ownAddressKnown ? std::string(":me!user@some.host.example ").size() : 1 + 2 + 1 + 76 + 1;
         ClearSent();
         c.send(text);
         const std::vector<std::string> lines = Sent();
@@ -69,7 +72,7 @@ TEST_F(IrcSending, LongTextIsSplitIntoLinesThatFit) {
 
 TEST_F(IrcSending, ShortTextGoesInOneLine) {
     Register();
-    const std::string text(512 - 2 - (1 + 2 + 1 + 63 + 1) - std::string("PRIVMSG #c :").size(), 'x');
+    const std::string text(512 - 2 - (1 + 2 + 1 + 76 + 1) - std::string("PRIVMSG #c :").size(), 'x');
     client.Say("#c", text);
     EXPECT_THAT(Sent(), ElementsAre("PRIVMSG #c :" + text));
     ClearSent();
@@ -210,6 +213,24 @@ TEST_F(IrcKeepalive, NoAnswerDropsTheLinkOnce) {
     EXPECT_THAT(events.log, ElementsAre("OnStateChange(0)", "OnDisconnect()"));
     RunFor(60ms);
     EXPECT_THAT(events.log, ElementsAre("OnStateChange(0)", "OnDisconnect()"));
+}
+
+TEST_F(IrcClientTest, AnAttemptThatNeverComesUpIsGivenUp) {
+    IrcTimings t;
+    t.connectTimeout = 20ms;
+    client.SetTimings(t);
+    client.Connect();
+    ASSERT_TRUE(RunUntil([&] { return client.State() == csDisconnected; }));
+    EXPECT_TRUE(Wire().aborted);
+    EXPECT_THAT(events.log, ElementsAre("OnStateChange(1)",
+                                        "OnTransportError(Connection attempt timed out after 1 seconds.)",
+                                        "OnStateChange(0)", "OnDisconnect()"));
+    // A connection that comes up in time is not given up later.
+    events.Clear();
+    ConnectTransport();
+    RunFor(60ms);
+    EXPECT_THAT(events.Named("OnTransportError"), IsEmpty());
+    EXPECT_NE(client.State(), csDisconnected);
 }
 
 }  // namespace

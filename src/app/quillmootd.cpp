@@ -128,6 +128,7 @@ int main(int argc, char** argv) {
         if (number == SIGHUP) {
             server.ReloadSettings();
             bridge.Configure(qm::ReadIrcLinkSettings(qm::PreferenceStore(options.preferencesFile)));
+            keeper.SettingsChanged();
             if (!adminPassFile.empty()) {
                 // A file that cannot be read leaves the password as it was.
                 try {

@@ -34,12 +34,13 @@ void ClientList::SendToExactChannel(std::string_view channel, std::string_view t
     });
 }
 
-void ClientList::SendDepartureNotice(const TTcpSrvClient& leaver, std::string_view text) const {
+void ClientList::SendDepartureNotice(const TTcpSrvClient& leaver, std::string_view text, Departure how) const {
     std::string wire;
     TerminalInput::AppendEscaped(text, wire);
     ForEachClientDown([&](TTcpSrvClient& member) {
-        if (!EqualsIgnoreCase(member.Nick, leaver.Nick) && EqualsIgnoreCase(member.Channel, leaver.Channel))
-            member.SendWire(wire);
+        const bool skipped = how == Departure::kDisconnected ? EqualsIgnoreCase(member.Nick, leaver.Nick)
+                                                             : &member == &leaver;
+        if (!skipped && EqualsIgnoreCase(member.Channel, leaver.Channel)) member.SendWire(wire);
     });
 }
 

@@ -35,8 +35,10 @@ public:
     void SendToExactChannel(std::string_view channel, std::string_view text) const;
 
     // A departure notice: to every member of `leaver`'s channel (letter case
-    // ignored) except the users of `leaver`'s nickname.
-    void SendDepartureNotice(const TTcpSrvClient& leaver, std::string_view text) const;
+    // ignored) but the leaver itself; a connection that closed also skips
+    // every other user of its nickname (those still choosing one share it).
+    enum class Departure { kAnnounced, kDisconnected };
+    void SendDepartureNotice(const TTcpSrvClient& leaver, std::string_view text, Departure how) const;
 
     // Stops the events of every connection and closes them (the owner is going away).
     void DetachAndCloseAll();

@@ -158,7 +158,7 @@ void CmdKill(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     state.link.Announce("*** " + victim->Nick + " was killed by " + client.Nick + " (" + victimReason + ")");
     const std::string notice = state.settings.Prefix + " " + victim->Nick + " " + state.settings.Kill + " " +
                                client.Nick + " (" + victimReason + ")\r\n";
-    state.clients.SendDepartureNotice(*victim, notice);
+    state.clients.SendDepartureNotice(*victim, notice, ClientList::Departure::kAnnounced);
 }
 
 void CmdBan(ChatState& state, TTcpSrvClient& client, std::string_view nick) {

@@ -65,7 +65,7 @@ void CmdQuit(ChatState& state, TTcpSrvClient& client, std::string_view reason) {
     state.link.Announce("*** " + client.Nick + " has quit.");
     const std::string notice =
         state.settings.Prefix + " " + client.Nick + " " + state.settings.Quit + " (" + std::string(reason) + ")\r\n";
-    state.clients.SendDepartureNotice(client, notice);
+    state.clients.SendDepartureNotice(client, notice, ClientList::Departure::kAnnounced);
     // The notice above is the departure notice; later lines are ignored.
     client.DepartureAnnounced = true;
 }

@@ -65,13 +65,13 @@ void RouteOrdinaryLine(ChatState& state, TTcpSrvClient& client, std::string_view
         SendToChannel(state, client, framed);
     }
     if (MayForwardToIrc(state, client))
-        state.link.SayToLinkedChannel("[" + client.Nick + "] " + std::string(line));
+        state.link.SayToLinkedChannel("[" + client.Nick + "] ", line);
 }
 
 void CmdMe(ChatState& state, TTcpSrvClient& client, std::string_view action) {
-    const std::string text = "* " + client.Nick + " " + std::string(action);
-    SendToChannel(state, client, text + "\r\n");
-    if (MayForwardToIrc(state, client)) state.link.SayToLinkedChannel(text);
+    const std::string head = "* " + client.Nick + " ";
+    SendToChannel(state, client, head + std::string(action) + "\r\n");
+    if (MayForwardToIrc(state, client)) state.link.SayToLinkedChannel(head, action);
 }
 
 void CmdPrivateMessage(ChatState& state, TTcpSrvClient& client, std::string_view line) {
@@ -107,7 +107,7 @@ void CmdIrcMessage(ChatState& state, TTcpSrvClient& client, std::string_view lin
     if (message.size() > kMaxMessage) message = message.substr(0, kMaxMessage);
 
     if (MayForwardToIrc(state, client)) {
-        state.link.SayToIrcUser(nick, "[" + client.Nick + "] " + std::string(message));
+        state.link.SayToIrcUser(nick, "[" + client.Nick + "] ", message);
         return;
     }
     client.SendStr(

@@ -79,9 +79,13 @@ void IrcBridge::Enter(std::string_view raw, std::string_view toChannel) {
 
 // ---- chat to IRC ----
 
-void IrcBridge::SayToLinkedChannel(std::string_view text) { client_.Say(settings_.Channel, text); }
+void IrcBridge::SayToLinkedChannel(std::string_view head, std::string_view text) {
+    client_.Say(settings_.Channel, text, head);
+}
 
-void IrcBridge::SayToIrcUser(std::string_view nick, std::string_view text) { client_.Say(nick, text); }
+void IrcBridge::SayToIrcUser(std::string_view nick, std::string_view head, std::string_view text) {
+    client_.Say(nick, text, head);
+}
 
 // ---- IRC to chat ----
 

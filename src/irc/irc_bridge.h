@@ -61,8 +61,8 @@ public:
     bool IsUp() const override { return client_.Connected(); }
     bool ChannelSpy() const override { return settings_.ChannelSpy; }
     std::string IrcChannel() const override { return settings_.Channel; }
-    void SayToLinkedChannel(std::string_view text) override;
-    void SayToIrcUser(std::string_view nick, std::string_view text) override;
+    void SayToLinkedChannel(std::string_view head, std::string_view text) override;
+    void SayToIrcUser(std::string_view nick, std::string_view head, std::string_view text) override;
 
     // Adds a line to the link log.
     void AddLinkLog(std::string line);

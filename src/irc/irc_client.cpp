@@ -20,7 +20,8 @@ IrcClientEvents& NoEvents() {
 // ":nick!user@host " the server puts in front.
 constexpr std::size_t kMaxLine = 512;
 // The longest "user@host" to expect while this client's own is unknown.
-constexpr std::size_t kWorstAddress = 63;
+// "~" + a user name of 10 + "@" + a host name of 63 + slack.
+constexpr std::size_t kWorstAddress = 76;
 
 std::string Concat(std::initializer_list<std::string_view> parts) {
     std::string line;
@@ -42,6 +43,7 @@ TIRCClient::TIRCClient(asio::io_context& io, ConnectionFactory factory)
       events_(&NoEvents()),
       pacer_(io, [this](const std::string& line) { WriteLine(line); }, [this] { Events().OnSendQueueOverflow(); }),
       keepalive_(io, [this] { SendNow("PING :" + server_); }, [this] { PingTimedOut(); }),
+      connectTimer_(io),
       users_(*this) {}
 
 TIRCClient::~TIRCClient() {
@@ -92,7 +94,23 @@ void TIRCClient::Connect() {
     connection_ = factory_();
     SetState(csConnecting);
     if (epoch != epoch_ || !connection_) return;
+    connectTimer_.expires_after(timings_.connectTimeout);
+    connectTimer_.async_wait([this, alive = std::weak_ptr<char>(alive_), epoch](std::error_code ec) {
+        if (!ec && !alive.expired() && epoch == epoch_ && !transportUp_) ConnectTimedOut();
+    });
     connection_->Open(OutgoingTarget{server_, port_, tls_, tlsFingerprint_}, *this);
+}
+
+// A server that accepts the connection and then says nothing (no TLS
+// handshake, say) would otherwise hold the link in csConnecting for good.
+void TIRCClient::ConnectTimedOut() {
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(timings_.connectTimeout).count();
+    const unsigned epoch = epoch_;
+    Events().OnTransportError("Connection attempt timed out after " + std::to_string(seconds) + " seconds.");
+    if (epoch != epoch_) return;
+    if (connection_) connection_->Abort();
+    connection_.reset();
+    ConnectionEnded();
 }
 
 void TIRCClient::Disconnect(bool force) {
@@ -126,6 +144,7 @@ void TIRCClient::AbortTransport() {
 
 void TIRCClient::ConnectionEnded() {
     ++epoch_;
+    connectTimer_.cancel();
     keepalive_.Stop();
     pacer_.Clear();
     receiver_.Clear();
@@ -148,6 +167,7 @@ void TIRCClient::PingTimedOut() {
 
 void TIRCClient::OnOutgoingConnected() {
     transportUp_ = true;
+    connectTimer_.cancel();
     pacer_.Start({timings_.sendBurst, timings_.sendInterval, timings_.sendQueueLimit});
     keepalive_.Start(timings_.idlePing, timings_.pingTimeout);
     const unsigned epoch = epoch_;
@@ -225,7 +245,9 @@ void TIRCClient::SendText(std::string_view command, std::string_view target, std
     for (std::string_view piece : SplitAtCharacters(text, room)) pacer_.Send(Concat({lead, piece, tail}));
 }
 
-void TIRCClient::Say(std::string_view target, std::string_view text) { SendText("PRIVMSG", target, {}, text, {}); }
+void TIRCClient::Say(std::string_view target, std::string_view text, std::string_view head) {
+    SendText("PRIVMSG", target, head, text, {});
+}
 
 void TIRCClient::Notice(std::string_view target, std::string_view text) { SendText("NOTICE", target, {}, text, {}); }
 

@@ -5,6 +5,7 @@
 // everything else through IrcClientEvents. Everything runs on the thread of
 // the io_context it is given; nothing here blocks or locks.
 #include <asio/io_context.hpp>
+#include <asio/steady_timer.hpp>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -42,6 +43,9 @@ struct IrcTimings {
     std::chrono::milliseconds idlePing{std::chrono::seconds(120)};
     // ... and given up if nothing arrives within this much longer.
     std::chrono::milliseconds pingTimeout{std::chrono::seconds(60)};
+    // A connection attempt (resolving, connecting, the TLS handshake) that
+    // has not come up by then is given up.
+    std::chrono::milliseconds connectTimeout{std::chrono::seconds(60)};
 };
 
 class TIRCClient final : private OutgoingObserver {
@@ -114,7 +118,8 @@ public:
     // "PRIVMSG <target> :<text>"; a text too long for one line (as the other
     // clients receive it, with this client's prefix in front) goes as several
     // lines, cut between characters.
-    void Say(std::string_view target, std::string_view text);
+    // With a `head`, every line begins with it (who speaks, for a relay).
+    void Say(std::string_view target, std::string_view text, std::string_view head = {});
     // "NOTICE <target> :<text>", split like Say.
     void Notice(std::string_view target, std::string_view text);
     // Say (target, "\x01<COMMAND> <args>\x01"); long arguments go as several
@@ -154,6 +159,7 @@ private:
     // Drops the transport at once; the closed event it owes ends the connection.
     void AbortTransport();
     void PingTimedOut();
+    void ConnectTimedOut();
 
     // Refuses (with OnError) a line that cannot go out now.
     bool CanSend(std::string_view line);
@@ -218,6 +224,7 @@ private:
     LineReceiver receiver_;
     SendPacer pacer_;
     Keepalive keepalive_;
+    asio::steady_timer connectTimer_;
     TUsers users_;
     TChannels channels_;
     TUserRef ownUser_;

@@ -4,13 +4,15 @@
 
 #include <algorithm>
 
+#include "storage/ascii.h"
+
 namespace qm {
 
 IrcLinkKeeper::IrcLinkKeeper(asio::io_context& io, IrcBridge& bridge, IrcKeeperTimings timings)
     : bridge_(bridge), timings_(timings), retryTimer_(io), stableTimer_(io), nextRetry_(timings.firstRetry) {
     bridge_.onStateChange = [this](TState state) { StateChanged(state); };
     bridge_.onKicked = [this](const std::string& channel) {
-        kicked_ = true;
+        kickedFrom_ = channel;
         bridge_.AddLinkLog("*** Kicked from " + channel + "; the link does not join it again by itself.");
     };
 }
@@ -20,7 +22,26 @@ IrcLinkKeeper::~IrcLinkKeeper() {
     bridge_.onKicked = nullptr;
 }
 
-void IrcLinkKeeper::Begin() { StartOrExplain(); }
+void IrcLinkKeeper::Begin() {
+    began_ = true;
+    StartOrExplain();
+}
+
+void IrcLinkKeeper::SettingsChanged() {
+    if (!began_) return;
+    if (!kickedFrom_.empty() && !EqualsIgnoreCase(kickedFrom_, bridge_.Settings().Channel)) kickedFrom_.clear();
+    // Down with no retry under way: it never started for want of a server.
+    if (bridge_.State() == csDisconnected && retryTimer_.expiry() <= asio::steady_timer::clock_type::now())
+        StartOrExplain();
+}
+
+template <typename F>
+void IrcLinkKeeper::After(asio::steady_timer& timer, std::chrono::milliseconds delay, F f) {
+    timer.expires_after(delay);
+    timer.async_wait([alive = std::weak_ptr<char>(alive_), f](std::error_code ec) {
+        if (!ec && !alive.expired()) f();
+    });
+}
 
 void IrcLinkKeeper::StartOrExplain() {
     if (bridge_.Settings().Server.empty()) {
@@ -34,23 +55,17 @@ void IrcLinkKeeper::StateChanged(TState state) {
     if (state == csConnecting) {
         joinedThisConnection_ = false;
     } else if (state == csConnected) {
-        if (!joinedThisConnection_ && !kicked_) {
+        if (!joinedThisConnection_ && kickedFrom_.empty()) {
             joinedThisConnection_ = true;
             bridge_.Join();
         }
-        stableTimer_.expires_after(timings_.stable);
-        stableTimer_.async_wait([this](std::error_code ec) {
-            if (!ec) nextRetry_ = timings_.firstRetry;
-        });
+        After(stableTimer_, timings_.stable, [this] { nextRetry_ = timings_.firstRetry; });
     } else if (state == csDisconnected) {
         stableTimer_.cancel();
         const auto delay = nextRetry_;
         nextRetry_ = std::min(nextRetry_ * 2, timings_.maxRetry);
         bridge_.AddLinkLog(fmt::format("*** Trying again in {:g} s.", delay.count() / 1000.0));
-        retryTimer_.expires_after(delay);
-        retryTimer_.async_wait([this](std::error_code ec) {
-            if (!ec) StartOrExplain();
-        });
+        After(retryTimer_, delay, [this] { StartOrExplain(); });
     }
 }
 

@@ -8,6 +8,8 @@
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
 #include <chrono>
+#include <memory>
+#include <string>
 
 #include "irc/irc_bridge.h"
 
@@ -27,18 +29,28 @@ public:
 
     // Starts the link, or says in the link log that no server is configured.
     void Begin();
+    // The stored values were read again: a link that never started (no
+    // server) starts now, and a channel other than the one the link was
+    // kicked from is joined again.
+    void SettingsChanged();
 
 private:
     void StateChanged(TState state);
     void StartOrExplain();
+    template <typename F>
+    void After(asio::steady_timer& timer, std::chrono::milliseconds delay, F f);
 
     IrcBridge& bridge_;
     IrcKeeperTimings timings_;
     asio::steady_timer retryTimer_;
     asio::steady_timer stableTimer_;
     std::chrono::milliseconds nextRetry_;
+    bool began_ = false;
     bool joinedThisConnection_ = false;
-    bool kicked_ = false;
+    // The channel the link was kicked from, while it stays out of it.
+    std::string kickedFrom_;
+    // Timer handlers check it: a keeper that is gone does nothing.
+    std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 }  // namespace qm

@@ -21,18 +21,19 @@ private:
     void OnClosed(bool byPeer) override {
         if (!owner_) return;
         std::string reason;
-        if (CloseError())
+        if (!overflowReason_.empty())
+            reason = overflowReason_;
+        else if (CloseError())
             reason = "Connection lost: " + CloseError().message() + ".";
         else
             reason = byPeer ? "Connection closed by the server." : "Connection closed.";
         owner_->StreamClosed(reason);
     }
-    void OnOutputOverflow() override {
-        if (owner_) owner_->StreamClosed("Connection dropped: the server stopped reading.");
-        owner_ = nullptr;
-    }
+    // Raised inside a send: the close that follows is reported from the loop.
+    void OnOutputOverflow() override { overflowReason_ = "Connection dropped: the server stopped reading."; }
 
     TcpOutgoingConnection* owner_;
+    std::string overflowReason_;
 };
 
 TcpOutgoingConnection::TcpOutgoingConnection(OutputScheduler& scheduler)

@@ -99,8 +99,9 @@ public:
     // Why the filter failed, for a person; empty unless kFailed.
     const std::string& FailureReason() const { return failure_; }
     // Everything held inside: unread ciphertext, plaintext waiting for the
-    // handshake and ciphertext waiting for TakeOutgoing. The owner bounds
-    // this as it bounds its own output queue.
+    // handshake and ciphertext waiting for TakeOutgoing. An owner that takes
+    // the outgoing bytes after every call keeps it near zero; it shows that
+    // hostile input cannot make it grow.
     std::size_t BufferedBytes() const;
 
 private:

@@ -281,7 +281,7 @@ void ChatServer::OnClientDisconnect(TTcpSrvClient& client) {
     if (client.DepartureAnnounced) return;
     link_.Announce("*** " + client.Nick + " was disconnected.");
     const std::string notice = settings_.Prefix + " " + client.Nick + " " + settings_.Diss + "\r\n";
-    server_.Clients().SendDepartureNotice(client, notice);
+    server_.Clients().SendDepartureNotice(client, notice, ClientList::Departure::kDisconnected);
 }
 
 void ChatServer::OnServerException(const std::exception& error) {
