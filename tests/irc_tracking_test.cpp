@@ -325,5 +325,27 @@ TEST_F(IrcTracking, ConnectHandlerInsideALineIsSafe) {
     client.SetEvents(&events);
 }
 
+TEST_F(IrcTracking, AHostileServerCannotGrowTheTablesWithoutBound) {
+    JoinChannel("@ann");
+    // Names replies beyond what any real channel holds stop at a cap.
+    for (int reply = 0; reply < 1200; ++reply) {
+        std::string names;
+        for (int i = 0; i < 50; ++i) names += "n" + std::to_string(reply) + "x" + std::to_string(i) + " ";
+        Feed(":irc.test 353 me = #c :" + names);
+    }
+    EXPECT_EQ(client.Channels().Get("#c")->Members().size(), 50000u);
+    EXPECT_TRUE(client.Channels().Get("#c")->HasUser("N0X0"));
+    EXPECT_FALSE(client.Channels().Get("#c")->HasUser("n1199x49"));
+    // Every line's sender passes through the user table; those who are
+    // neither the client nor in a names reply do not stay.
+    const std::size_t known = client.Users().Count();
+    for (int i = 0; i < 5000; ++i) Feed(":s" + std::to_string(i) + "!u@h PRIVMSG #c :hi");
+    EXPECT_EQ(client.Users().Count(), known);
+    // Own joins to more channels than anyone needs: the oldest records go.
+    for (int i = 0; i < 1500; ++i) Feed(":me!u@host JOIN #j" + std::to_string(i));
+    EXPECT_EQ(client.Channels().Count(), 1000u);
+    EXPECT_NE(client.Channels().Get("#j1499"), nullptr);
+}
+
 }  // namespace
 }  // namespace qm::test

@@ -8,6 +8,13 @@
 
 namespace qm {
 
+namespace {
+// A channel keeps at most this many members: a hostile server must not
+// grow the link's memory without bound.
+constexpr std::size_t kMaxMembers = 50000;
+constexpr std::size_t kMaxChannels = 1000;
+}  // namespace
+
 void TChannel::Say(std::string_view text) { owner_.Say(name_, text); }
 void TChannel::Part(std::string_view reason) { owner_.Part(name_, reason); }
 void TChannel::Kick(std::string_view nick, std::string_view reason) { owner_.Kick(name_, nick, reason); }
@@ -52,16 +59,18 @@ void TChannel::NamesAdded(std::string_view names, TUsers& users) {
             flags |= TChannelMember::kVoice;
             name.remove_prefix(1);
         }
-        if (name.empty() || HasUser(name)) continue;
+        if (name.empty() || HasUser(name) || members_.size() >= kMaxMembers) continue;
         users.Keep(users.Add(name, {}));
         members_.push_back({std::string(name), flags});
+        memberKeys_.insert(FoldAscii(name));
     }
     Update(cuNames, nullptr, 0);
 }
 
 void TChannel::MemberJoined(const TUser* user) {
-    if (!user || HasUser(user->Nick)) return;
+    if (!user || HasUser(user->Nick) || members_.size() >= kMaxMembers) return;
     members_.push_back({user->Nick, 0});
+    memberKeys_.insert(FoldAscii(user->Nick));
     Update(cuJoin, user, static_cast<int>(members_.size()) - 1);
 }
 
@@ -72,14 +81,18 @@ void TChannel::MemberLeft(const TUser* user, TChannelUpdateType type) {
     Update(type, user, index);
     // The handler may have changed the list; look the member up again.
     const int now = MemberIndex(user->Nick);
-    if (now >= 0) members_.erase(members_.begin() + now);
+    if (now < 0) return;
+    memberKeys_.erase(FoldAscii(members_[now].nick));
+    members_.erase(members_.begin() + now);
 }
 
 void TChannel::MemberNickChanged(const TUser* user, std::string_view newNick) {
     if (!user) return;
     const int index = MemberIndex(user->Nick);
     if (index < 0) return;
+    memberKeys_.erase(FoldAscii(members_[index].nick));
     members_[index].nick = newNick;
+    memberKeys_.insert(FoldAscii(newNick));
     Update(cuNick, user, index);
 }
 
@@ -94,6 +107,8 @@ void TChannel::SetMemberFlag(TUser* user, int flag, bool on) {
 
 TChannelRef TChannels::Add(TIRCClient& owner, std::string_view name, IrcClientEvents& events) {
     Remove(name);
+    // Only a hostile server says the client joined this many: the oldest go.
+    if (channels_.size() >= kMaxChannels) channels_.erase(channels_.begin());
     channels_.push_back(std::make_shared<TChannel>(owner, std::string(name), events));
     return channels_.back();
 }

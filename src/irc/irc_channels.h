@@ -5,10 +5,12 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "irc/irc_modes.h"
 #include "irc/irc_users.h"
+#include "storage/ascii.h"
 
 namespace qm {
 
@@ -45,7 +47,7 @@ public:
     const std::vector<TChannelMember>& Members() const { return members_; }
     bool Active() const { return active_; }
     TCloseType CloseType() const { return closeType_; }
-    bool HasUser(std::string_view nick) const { return MemberIndex(nick) >= 0; }
+    bool HasUser(std::string_view nick) const { return memberKeys_.contains(FoldAscii(nick)); }
     // "+" and the set mode letters, then " <limit>" and " <key>" when set;
     // empty with no modes.
     std::string GetModeString() const;
@@ -99,6 +101,9 @@ private:
     int limit_ = 0;
     std::string key_;
     std::vector<TChannelMember> members_;
+    // The members' nicks folded, so that a names reply of thousands of
+    // names costs one lookup per name.
+    std::unordered_set<std::string> memberKeys_;
     bool active_ = false;
     TCloseType closeType_ = ctReset;
     bool batching_ = false;

@@ -9,40 +9,45 @@ namespace qm {
 
 void TUser::Say(std::string_view text) { owner_.Say(Nick, text); }
 
-std::vector<std::weak_ptr<TUser>>::iterator TUsers::Entry(std::string_view nick) {
-    std::erase_if(entries_, [](const std::weak_ptr<TUser>& e) { return e.expired(); });
-    return std::find_if(entries_.begin(), entries_.end(),
-                        [nick](const std::weak_ptr<TUser>& e) { return EqualsIgnoreCase(e.lock()->Nick, nick); });
+TUsers::Entries::iterator TUsers::Entry(std::string_view nick) {
+    const auto it = entries_.find(FoldAscii(nick));
+    if (it == entries_.end() || !it->second.expired()) return it;
+    entries_.erase(it);
+    return entries_.end();
+}
+
+void TUsers::Sweep() {
+    if (entries_.size() < sweepAt_) return;
+    std::erase_if(entries_, [](const auto& entry) { return entry.second.expired(); });
+    sweepAt_ = std::max<std::size_t>(64, 2 * entries_.size());
 }
 
 TUserRef TUsers::Add(std::string_view nick, std::string_view address) {
     const auto it = Entry(nick);
     if (it != entries_.end()) {
-        TUserRef user = it->lock();
+        TUserRef user = it->second.lock();
         if (!address.empty() && user->Address != address) user->Address = address;
         return user;
     }
+    Sweep();
     auto user = std::make_shared<TUser>(owner_, std::string(nick), std::string(address));
-    entries_.push_back(user);
+    entries_.emplace(FoldAscii(nick), user);
     return user;
 }
 
 TUserRef TUsers::Hold(std::string_view nick) const {
-    for (const auto& entry : entries_) {
-        TUserRef user = entry.lock();
-        if (user && EqualsIgnoreCase(user->Nick, nick)) return user;
-    }
-    return nullptr;
+    const auto it = entries_.find(FoldAscii(nick));
+    return it == entries_.end() ? nullptr : it->second.lock();
 }
 
 void TUsers::Nick(std::string_view oldNick, std::string_view newNick) {
     const auto it = Entry(oldNick);
     if (it == entries_.end()) return;
-    TUserRef user = it->lock();
+    TUserRef user = it->second.lock();
     entries_.erase(it);
     const bool taken = Entry(newNick) != entries_.end();
     user->Nick = newNick;
-    if (!taken) entries_.push_back(user);
+    if (!taken) entries_.emplace(FoldAscii(newNick), user);
 }
 
 void TUsers::Clear() {
@@ -51,7 +56,7 @@ void TUsers::Clear() {
 }
 
 std::size_t TUsers::Count() const {
-    return std::count_if(entries_.begin(), entries_.end(), [](const std::weak_ptr<TUser>& e) { return !e.expired(); });
+    return std::count_if(entries_.begin(), entries_.end(), [](const auto& entry) { return !entry.second.expired(); });
 }
 
 }  // namespace qm

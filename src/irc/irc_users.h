@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qm {
@@ -64,11 +65,18 @@ public:
     std::size_t Count() const;
 
 private:
-    // The live entry for `nick`, or end(); drops entries whose record is gone.
-    std::vector<std::weak_ptr<TUser>>::iterator Entry(std::string_view nick);
+    using Entries = std::unordered_map<std::string, std::weak_ptr<TUser>>;
+    // The live entry for `nick`, or end(); drops the entry if its record is gone.
+    Entries::iterator Entry(std::string_view nick);
+    // Drops the entries whose records are gone, once there are many of them
+    // (every line's sender leaves one behind).
+    void Sweep();
 
     TIRCClient& owner_;
-    std::vector<std::weak_ptr<TUser>> entries_;
+    // By nick with its letters folded: a lookup per line costs the same with
+    // ten users known as with ten thousand.
+    Entries entries_;
+    std::size_t sweepAt_ = 64;
     std::vector<TUserRef> kept_;
 };
 

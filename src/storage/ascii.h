@@ -15,6 +15,14 @@ inline bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+// `text` with its ASCII letters in lower case: the key under which names
+// that compare equal ignoring case are kept.
+inline std::string FoldAscii(std::string_view text) {
+    std::string folded(text);
+    for (char& c : folded) c = ToLowerAscii(c);
+    return folded;
+}
+
 inline bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && EqualsIgnoreCase(text.substr(0, prefix.size()), prefix);
 }
