@@ -40,6 +40,7 @@ public:
     void OnlineUsersChanged() override {}
     void ListeningChanged(bool) override {}
     void OperatorError(const std::string& message) override;
+    void LinkLogLineAdded(const std::string&) override {}
 
     void Clear();
     std::vector<std::string> LogLines() const;

@@ -1,18 +1,14 @@
 // quillmootd: the chat server without a window. The log goes to standard
 // output, errors for the operator to standard error.
 #include <CLI/CLI.hpp>
-#include <asio/io_context.hpp>
-#include <asio/signal_set.hpp>
+#include <pthread.h>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 #include <iostream>
 
-#include "irc/irc_bridge.h"
-#include "irc/irc_link_keeper.h"
-#include "irc/irc_link_settings.h"
-#include "server/chat_server.h"
-#include "storage/preferences.h"
+#include "host/core_host.h"
 #include "storage/settings.h"
 #include "storage/text_file.h"
 
@@ -32,9 +28,14 @@ void PrintLine(std::string_view line) {
     std::fflush(stdout);
 }
 
+// How long the end waits for user.dat, mail.dat and the log to be written.
+constexpr auto kCloseLimit = std::chrono::seconds(30);
+
 class ConsoleObserver final : public qm::OperatorObserver {
 public:
     void LogLineAdded(const std::string& line) override { PrintLine(line); }
+    // The link's log goes to standard output beside the server log, never into it.
+    void LinkLogLineAdded(const std::string& line) override { PrintLine("IRC: " + line); }
     void OnlineUsersChanged() override {}
     void ListeningChanged(bool) override {}
     void OperatorError(const std::string& message) override {
@@ -64,6 +65,14 @@ std::string ReadAdminPass(const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Every thread started from here on inherits these blocked; they are
+    // taken with sigwait below, so one that arrives during start-up waits
+    // for its turn instead of killing the process.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, number);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
     CLI::App app{"Quillmoot chat server daemon"};
     std::string dataDir = ".";
     std::string defaultsDir = QM_DEFAULTS_DIR;
@@ -100,51 +109,36 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    asio::io_context io(1);
+    qm::CoreHostOptions options;
+    options.server.dataDir = dataDir;
+    options.adminPass = std::move(adminPass);
+    options.startIrc = startIrc;
+    if (seeded)
+        options.startupNotes.push_back("Data directory " + fs::absolute(dataDir).string() +
+                                       " was seeded with the shipped defaults.");
     ConsoleObserver observer;
-    qm::ChatServerOptions options;
-    options.dataDir = dataDir;
-    // The link's values are the IRC link window's, read from the preference
-    // store; its log goes to standard output beside the server log, never into it.
-    qm::IrcBridge bridge(io);
-    bridge.Configure(qm::ReadIrcLinkSettings(qm::PreferenceStore(options.preferencesFile)));
-    bridge.onLinkLog = [](const std::string& line) { PrintLine("IRC: " + line); };
-    qm::ChatServer server(io, observer, bridge, options);
-    bridge.AttachChat(server.BridgeSide());
-    qm::IrcLinkKeeper keeper(io, bridge);
-    server.SetSetting("AdminPass", std::move(adminPass));
-    // Signals are caught from here on, so that one arriving during start-up
-    // is handled once the loop runs instead of killing the process.
-    asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
-    for (const auto& line : server.log().Lines()) observer.LogLineAdded(line);
-    if (seeded) server.Log("Data directory " + fs::absolute(dataDir).string() + " was seeded with the shipped defaults.");
-    if (!server.StartUp()) return 1;
-    // Without --irc the link stays down.
-    if (startIrc) keeper.Begin();
+    qm::CoreHost core(observer, std::move(options));
+    std::promise<bool> started;
+    core.Start([&](bool ok) { started.set_value(ok); });
+    // A step that failed has been reported; nothing is written.
+    if (!started.get_future().get()) return 1;
 
-    int status = 0;
-    std::function<void(std::error_code, int)> onSignal = [&](std::error_code ec, int number) {
-        if (ec) return;
-        if (number == SIGHUP) {
-            server.ReloadSettings();
-            bridge.Configure(qm::ReadIrcLinkSettings(qm::PreferenceStore(options.preferencesFile)));
-            keeper.SettingsChanged();
-            if (!adminPassFile.empty()) {
-                // A file that cannot be read leaves the password as it was.
-                try {
-                    server.SetSetting("AdminPass", ReadAdminPass(adminPassFile));
-                } catch (const qm::FileError& e) {
-                    std::cerr << "quillmootd: " << e.what() << "; the administrator password is unchanged"
-                              << std::endl;
-                }
-            }
-            signals.async_wait(onSignal);
-            return;
+    // The signals wait here, on the main thread, and become operator actions.
+    for (;;) {
+        int number = 0;
+        if (sigwait(&signals, &number) != 0) continue;
+        if (number != SIGHUP) break;
+        core.ReloadSettings();
+        if (adminPassFile.empty()) continue;
+        // Read here, off the core's thread; a file that cannot be read leaves
+        // the password as it was.
+        try {
+            core.Post([pass = ReadAdminPass(adminPassFile)](qm::OperatorApi& server) mutable {
+                server.SetSetting("AdminPass", std::move(pass));
+            });
+        } catch (const qm::FileError& e) {
+            std::cerr << "quillmootd: " << e.what() << "; the administrator password is unchanged" << std::endl;
         }
-        if (!server.Close()) status = 1;
-        io.stop();
-    };
-    signals.async_wait(onSignal);
-    io.run();
-    return status;
+    }
+    return core.Stop(kCloseLimit) ? 0 : 1;
 }

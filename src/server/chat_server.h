@@ -60,7 +60,7 @@ public:
     // Adds a line to the server log.
     void Log(std::string_view text) { log_.Add(text); }
 
-    unsigned short ListeningPort() const { return server_.LocalPort(); }
+    unsigned short ListeningPort() const override { return server_.LocalPort(); }
     // The state the commands work on; touch it only on the loop thread.
     ChatState& state() { return state_; }
     const Settings& settings() const { return settings_; }

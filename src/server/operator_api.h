@@ -20,6 +20,8 @@ public:
     virtual void ListeningChanged(bool listening) = 0;
     // An error to show to the operator, such as "Cannot open file help.txt".
     virtual void OperatorError(const std::string& message) = 0;
+    // A line was added to the IRC link's log.
+    virtual void LinkLogLineAdded(const std::string& line) = 0;
 };
 
 class OperatorApi {
@@ -42,6 +44,8 @@ public:
     virtual bool SetSetting(std::string_view name, std::string value) = 0;
     // The nicknames of the admin window's online-user list.
     virtual std::vector<std::string> OnlineUsers() const = 0;
+    // The port the server listens on (0 while it does not).
+    virtual unsigned short ListeningPort() const = 0;
 };
 
 }  // namespace qm

@@ -1,0 +1,86 @@
+#include "host/core_host.h"
+
+#include <asio/post.hpp>
+#include <future>
+
+#include "irc/irc_bridge.h"
+#include "irc/irc_link_keeper.h"
+#include "irc/irc_link_settings.h"
+#include "storage/preferences.h"
+
+namespace qm {
+
+CoreHost::CoreHost(OperatorObserver& observer, CoreHostOptions options)
+    : observer_(observer), options_(std::move(options)), work_(asio::make_work_guard(io_)) {}
+
+CoreHost::~CoreHost() {
+    if (!thread_.joinable()) return;
+    if (abandoned_) {
+        // Its last handler never came back: the objects it uses must stay.
+        thread_.detach();
+        (void)keeper_.release();
+        (void)server_.release();
+        (void)bridge_.release();
+        return;
+    }
+    io_.stop();
+    thread_.join();
+}
+
+void CoreHost::Start(std::function<void(bool ok)> started) {
+    thread_ = std::thread([this] { io_.run(); });
+    asio::post(io_, [this, started = std::move(started)] { StartUp(started); });
+}
+
+void CoreHost::StartUp(const std::function<void(bool ok)>& started) {
+    // The link's values are the IRC link window's, kept in the preference
+    // store; its log is the front end's to show, never the server log.
+    bridge_ = std::make_unique<IrcBridge>(io_);
+    bridge_->Configure(ReadIrcLinkSettings(PreferenceStore(options_.server.preferencesFile)));
+    bridge_->onLinkLog = [this](const std::string& line) { observer_.LinkLogLineAdded(line); };
+    server_ = std::make_unique<ChatServer>(io_, observer_, *bridge_, options_.server);
+    bridge_->AttachChat(server_->BridgeSide());
+    keeper_ = std::make_unique<IrcLinkKeeper>(io_, *bridge_);
+    server_->SetSetting("AdminPass", std::exchange(options_.adminPass, {}));
+    for (const auto& line : server_->log().Lines()) observer_.LogLineAdded(line);
+    for (const auto& note : options_.startupNotes) server_->Log(note);
+    const bool ok = server_->StartUp();
+    // Without startIrc the link stays down until an operator starts it.
+    if (ok && options_.startIrc) keeper_->Begin();
+    started(ok);
+}
+
+void CoreHost::Post(std::function<void(OperatorApi&)> action) {
+    asio::post(io_, [this, action = std::move(action)] {
+        if (server_) action(*server_);
+    });
+}
+
+void CoreHost::ReloadSettings() {
+    asio::post(io_, [this] {
+        if (!server_) return;
+        server_->ReloadSettings();
+        bridge_->Configure(ReadIrcLinkSettings(PreferenceStore(options_.server.preferencesFile)));
+        keeper_->SettingsChanged();
+    });
+}
+
+bool CoreHost::Stop(std::chrono::milliseconds limit) {
+    if (!thread_.joinable()) return true;
+    auto written = std::make_shared<std::promise<bool>>();
+    auto result = written->get_future();
+    asio::post(io_, [this, written] { written->set_value(!server_ || server_->Close()); });
+    if (result.wait_for(limit) != std::future_status::ready) {
+        abandoned_ = true;
+        return false;
+    }
+    io_.stop();
+    thread_.join();
+    // The core's objects go while nothing runs them.
+    keeper_.reset();
+    server_.reset();
+    bridge_.reset();
+    return result.get();
+}
+
+}  // namespace qm

@@ -1,0 +1,85 @@
+// The core host: the core on its own thread, reached only by posted actions.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+
+#include "chat_fixture.h"
+#include "host/core_host.h"
+#include "scratch_dir.h"
+#include "storage/text_file.h"
+
+namespace qm::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class CoreHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = MakeScratchDir("host");
+        for (const auto& [name, text] : DefaultDataFiles()) WriteFileAtomic(dir_ / name, text);
+        options_.server.dataDir = dir_;
+        options_.server.preferencesFile = dir_ / "preferences";
+        options_.server.listenAddress = "127.0.0.1";
+    }
+    void TearDown() override {
+        if (!HasFailure()) std::filesystem::remove_all(dir_);
+    }
+    // Runs `f` on the core's thread and waits for its result.
+    template <typename T>
+    T Ask(CoreHost& host, std::function<T(OperatorApi&)> f) {
+        std::promise<T> answer;
+        host.Post([&](OperatorApi& api) { answer.set_value(f(api)); });
+        return answer.get_future().get();
+    }
+
+    std::filesystem::path dir_;
+    CoreHostOptions options_;
+    RecordingObserver observer_;
+};
+
+TEST_F(CoreHostTest, RunsTheCoreAndWritesTheFilesAtStop) {
+    options_.startupNotes = {"Started by the test."};
+    options_.adminPass = "sesame";
+    CoreHost host(observer_, options_);
+    std::promise<bool> started;
+    host.Start([&](bool ok) { started.set_value(ok); });
+    ASSERT_TRUE(started.get_future().get());
+    EXPECT_TRUE(observer_.WaitForLog("Started by the test."));
+    EXPECT_TRUE(observer_.WaitForLog("Databases ready."));
+
+    const unsigned short port = Ask<unsigned short>(host, [](OperatorApi& api) { return api.ListeningPort(); });
+    ASSERT_NE(port, 0);
+    TestClient alice(port);
+    alice.Login("alice");
+    // The administrator password was handed over before start-up.
+    alice.Send("/admin sesame\r\n");
+    EXPECT_NE(alice.ReadUntil("Admin mode enabled."), "");
+    EXPECT_EQ(Ask<std::vector<std::string>>(host, [](OperatorApi& api) { return api.OnlineUsers(); }),
+              std::vector<std::string>{"alice"});
+    alice.Send("/reg secret\r\n");
+    alice.Collect();
+
+    // Reload Settings goes through the host too.
+    WriteFileAtomic(dir_ / "announce.txt", "New announcement.\r\n");
+    host.ReloadSettings();
+    EXPECT_TRUE(observer_.WaitForLog("Reloaded preferences."));
+    TestClient bob(port);
+    bob.ExpectBanner("New announcement.\r\n");
+
+    EXPECT_TRUE(host.Stop(10s));
+    EXPECT_NE(ReadFileBytes(dir_ / "user.dat").find("alice"), std::string::npos);
+}
+
+TEST_F(CoreHostTest, AFailedStartUpIsReported) {
+    std::filesystem::remove(dir_ / "help.txt");
+    CoreHost host(observer_, options_);
+    std::promise<bool> started;
+    host.Start([&](bool ok) { started.set_value(ok); });
+    EXPECT_FALSE(started.get_future().get());
+    EXPECT_EQ(observer_.Errors().size(), 1u);
+}
+
+}  // namespace
+}  // namespace qm::test
