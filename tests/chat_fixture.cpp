@@ -22,6 +22,20 @@ void RecordingObserver::LogLineAdded(const std::string& line) {
     log_.push_back(line);
 }
 
+void RecordingObserver::OnlineUsersChanged(const OnlineUserChange& change) {
+    std::lock_guard lock(mutex_);
+    switch (change.kind) {
+    case OnlineUserChange::Kind::kAdded: online_.push_back("+" + change.nick); break;
+    case OnlineUserChange::Kind::kRenamed: online_.push_back(change.nick + ">" + change.newNick); break;
+    case OnlineUserChange::Kind::kRemoved: online_.push_back("-" + change.nick); break;
+    }
+}
+
+std::vector<std::string> RecordingObserver::OnlineChanges() const {
+    std::lock_guard lock(mutex_);
+    return online_;
+}
+
 void RecordingObserver::OperatorError(const std::string& message) {
     std::lock_guard lock(mutex_);
     errors_.push_back(message);

@@ -37,7 +37,8 @@ private:
 class RecordingObserver final : public OperatorObserver {
 public:
     void LogLineAdded(const std::string& line) override;
-    void OnlineUsersChanged() override {}
+    // Kept as "+nick", "old>new" and "-nick".
+    void OnlineUsersChanged(const OnlineUserChange& change) override;
     void ListeningChanged(bool) override {}
     void OperatorError(const std::string& message) override;
     void LinkLogLineAdded(const std::string&) override {}
@@ -45,12 +46,13 @@ public:
     void Clear();
     std::vector<std::string> LogLines() const;
     std::vector<std::string> Errors() const;
+    std::vector<std::string> OnlineChanges() const;
     // Waits until a log line contains `text`.
     bool WaitForLog(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
 
 private:
     mutable std::mutex mutex_;
-    std::vector<std::string> log_, errors_;
+    std::vector<std::string> log_, errors_, online_;
 };
 
 // The files of a data directory; the fixture starts from a fixed set.

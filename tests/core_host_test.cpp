@@ -72,6 +72,29 @@ TEST_F(CoreHostTest, RunsTheCoreAndWritesTheFilesAtStop) {
     EXPECT_NE(ReadFileBytes(dir_ / "user.dat").find("alice"), std::string::npos);
 }
 
+TEST_F(CoreHostTest, OnlineListChangesArriveWithTheirNicknames) {
+    CoreHost host(observer_, options_);
+    std::promise<bool> started;
+    host.Start([&](bool ok) { started.set_value(ok); });
+    ASSERT_TRUE(started.get_future().get());
+    const unsigned short port = Ask<unsigned short>(host, [](OperatorApi& api) { return api.ListeningPort(); });
+    {
+        TestClient alice(port);
+        alice.Login("alice");
+        alice.Send("/n al\r\n");
+        alice.Collect();
+        TestClient waiting(port);
+        waiting.ExpectBanner("Hello there.\r\n");
+        // The list as a window builds it when shown: newest first, with those
+        // still at the prompt.
+        EXPECT_EQ(Ask<std::vector<std::string>>(host, [](OperatorApi& api) { return api.OnlineUsers(); }),
+                  (std::vector<std::string>{"Choosing nickname...", "al"}));
+    }
+    ASSERT_TRUE(observer_.WaitForLog("Client disconnecting: al"));
+    EXPECT_EQ(observer_.OnlineChanges(), (std::vector<std::string>{"+alice", "alice>al", "-al"}));
+    EXPECT_TRUE(host.Stop(10s));
+}
+
 TEST_F(CoreHostTest, AFailedStartUpIsReported) {
     std::filesystem::remove(dir_ / "help.txt");
     CoreHost host(observer_, options_);

@@ -36,7 +36,7 @@ public:
     void LogLineAdded(const std::string& line) override { PrintLine(line); }
     // The link's log goes to standard output beside the server log, never into it.
     void LinkLogLineAdded(const std::string& line) override { PrintLine("IRC: " + line); }
-    void OnlineUsersChanged() override {}
+    void OnlineUsersChanged(const qm::OnlineUserChange&) override {}
     void ListeningChanged(bool) override {}
     void OperatorError(const std::string& message) override {
         std::cerr << "quillmootd: " << message << std::endl;

@@ -133,8 +133,7 @@ void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view line) {
         if (!EqualsIgnoreCase(member.Channel, client.Channel)) return;
         member.SendStr(member.Nick == kChoosingNickname ? arrived : renamed);
     });
-    state.online.RemoveAll(old);
-    state.online.Add(name);
+    state.online.Rename(old, name);
     client.Nick = name;
 }
 

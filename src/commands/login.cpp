@@ -129,8 +129,7 @@ void HandleNickChangePassword(ChatState& state, TTcpSrvClient& client, std::stri
             SendToChannel(state, client,
                           state.settings.Prefix + " " + client.AuxNick + " is now known as " + client.Nick + "\r\n",
                           false);
-            state.online.RemoveAll(client.AuxNick);
-            state.online.Add(client.Nick);
+            state.online.Rename(client.AuxNick, client.Nick);
             client.AwaitingNickPassword = false;
             return;
         }

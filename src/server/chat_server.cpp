@@ -90,7 +90,14 @@ ChatServer::ChatServer(asio::io_context& io, OperatorObserver& observer, IrcLink
     settings_.FloodProt = preferences_.GetBool("FloodProt", settings_.FloodProt);
     settings_.Icon = preferences_.GetBool("Icon", settings_.Icon);
     log_.onLine = [this](const std::string& line) { observer_.LogLineAdded(line); };
-    online_.onChange = [this] { observer_.OnlineUsersChanged(); };
+    using Change = OnlineUserChange::Kind;
+    online_.onAdded = [this](const std::string& nick) { observer_.OnlineUsersChanged({Change::kAdded, nick, {}}); };
+    online_.onRenamed = [this](const std::string& oldNick, const std::string& newNick) {
+        observer_.OnlineUsersChanged({Change::kRenamed, oldNick, newNick});
+    };
+    online_.onRemoved = [this](const std::string& nick) {
+        observer_.OnlineUsersChanged({Change::kRemoved, nick, {}});
+    };
     users_.onChange = [this] { ScheduleDatabaseSave(); };
     mail_.onChange = [this] { ScheduleDatabaseSave(); };
 }
@@ -214,7 +221,12 @@ bool ChatServer::SetSetting(std::string_view name, std::string value) {
     return true;
 }
 
-std::vector<std::string> ChatServer::OnlineUsers() const { return online_.Nicks(); }
+std::vector<std::string> ChatServer::OnlineUsers() const {
+    std::vector<std::string> nicks;
+    nicks.reserve(server_.Clients().Count());
+    server_.Clients().ForEachClientDown([&](const TTcpSrvClient& client) { nicks.push_back(client.Nick); });
+    return nicks;
+}
 
 // ---- connections ----
 

@@ -9,13 +9,24 @@
 
 namespace qm {
 
+// One change of the admin window's online-user list.
+struct OnlineUserChange {
+    enum class Kind { kAdded, kRenamed, kRemoved };
+    Kind kind;
+    // The nickname added or removed, or the old one of a rename.
+    std::string nick;
+    // The new nickname of a rename.
+    std::string newNick;
+};
+
 class OperatorObserver {
 public:
     virtual ~OperatorObserver() = default;
     // A line was added to the server log, as it stands there.
     virtual void LogLineAdded(const std::string& line) = 0;
-    // The list of online nicknames changed; OperatorApi::OnlineUsers has it.
-    virtual void OnlineUsersChanged() = 0;
+    // The online-user list changed: a login (added), a nickname change
+    // (renamed), a disconnect (every entry of that nickname removed).
+    virtual void OnlineUsersChanged(const OnlineUserChange& change) = 0;
     // Listening started (true) or stopped (false).
     virtual void ListeningChanged(bool listening) = 0;
     // An error to show to the operator, such as "Cannot open file help.txt".
@@ -42,7 +53,9 @@ public:
     // Join, ..., Port, Max, Welcome, Busy, Saver, MainC, FloodProt, Icon,
     // AdminPass, HelpReply, HelpChan, HelpReg). Returns false for an unknown name.
     virtual bool SetSetting(std::string_view name, std::string value) = 0;
-    // The nicknames of the admin window's online-user list.
+    // The admin window's online-user list as it is built when the window is
+    // shown: the nickname of every connected client, the newest first, and
+    // "Choosing nickname..." for those still at the prompt.
     virtual std::vector<std::string> OnlineUsers() const = 0;
     // The port the server listens on (0 while it does not).
     virtual unsigned short ListeningPort() const = 0;
