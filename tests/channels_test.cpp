@@ -246,7 +246,8 @@ TEST_F(Channels, NickChangeToAFreeName) {
     OnServer([&](ChatServer& s) {
         EXPECT_EQ(FindClient(s, "alice"), nullptr);
         EXPECT_NE(FindClient(s, cut), nullptr);
-        EXPECT_EQ(s.OnlineUsers(), (std::vector<std::string>{"bob", "carol", cut}));
+        // Newest connection first, as the admin window lists them.
+        EXPECT_EQ(s.OnlineUsers(), (std::vector<std::string>{"carol", "bob", cut}));
     });
     // The in-use test looks at the cut name.
     EXPECT_EQ(Do("bob", "/n " + cut + "extra"), "/n " + cut + "extra\r\n*** That nickname is in use.  Try another.\r\n");

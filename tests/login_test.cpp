@@ -185,7 +185,7 @@ TEST_F(Login, NicknameChangePassword) {
     EXPECT_EQ(user.Read(in), in);
     EXPECT_EQ(other.Read("*** temp is now known as Bob\r\n"), "*** temp is now known as Bob\r\n");
     OnServer([](ChatServer& s) {
-        EXPECT_EQ(s.OnlineUsers(), (std::vector<std::string>{"other", "Bob"}));
+        EXPECT_EQ(s.OnlineUsers(), (std::vector<std::string>{"Bob", "other"}));
         EXPECT_EQ(FindClient(s, "Bob")->AuxNick, "temp");
     });
     for (const auto& line : observer_.LogLines()) EXPECT_EQ(line.find("nope"), std::string::npos) << line;
