@@ -31,6 +31,26 @@ void RecordingObserver::OnlineUsersChanged(const OnlineUserChange& change) {
     }
 }
 
+void RecordingObserver::LinkLogLineAdded(const std::string& line) {
+    std::lock_guard lock(mutex_);
+    linkLog_.push_back(line);
+}
+
+void RecordingObserver::LinkStateChanged(LinkState state) {
+    std::lock_guard lock(mutex_);
+    linkStates_.push_back(state);
+}
+
+std::vector<std::string> RecordingObserver::LinkLog() const {
+    std::lock_guard lock(mutex_);
+    return linkLog_;
+}
+
+std::vector<LinkState> RecordingObserver::LinkStates() const {
+    std::lock_guard lock(mutex_);
+    return linkStates_;
+}
+
 std::vector<std::string> RecordingObserver::OnlineChanges() const {
     std::lock_guard lock(mutex_);
     return online_;

@@ -41,7 +41,10 @@ public:
     void OnlineUsersChanged(const OnlineUserChange& change) override;
     void ListeningChanged(bool) override {}
     void OperatorError(const std::string& message) override;
-    void LinkLogLineAdded(const std::string&) override {}
+    void LinkLogLineAdded(const std::string& line) override;
+    void LinkStateChanged(LinkState state) override;
+    std::vector<std::string> LinkLog() const;
+    std::vector<LinkState> LinkStates() const;
 
     void Clear();
     std::vector<std::string> LogLines() const;
@@ -52,7 +55,8 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    std::vector<std::string> log_, errors_, online_;
+    std::vector<std::string> log_, errors_, online_, linkLog_;
+    std::vector<LinkState> linkStates_;
 };
 
 // The files of a data directory; the fixture starts from a fixed set.

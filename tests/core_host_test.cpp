@@ -2,10 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <future>
+#include <thread>
 
 #include "chat_fixture.h"
 #include "host/core_host.h"
+#include "irc/irc_bridge.h"
+#include "irc_test_client.h"
+#include "ngircd_server.h"
 #include "scratch_dir.h"
 #include "storage/text_file.h"
 
@@ -92,6 +97,37 @@ TEST_F(CoreHostTest, OnlineListChangesArriveWithTheirNicknames) {
     }
     ASSERT_TRUE(observer_.WaitForLog("Client disconnecting: al"));
     EXPECT_EQ(observer_.OnlineChanges(), (std::vector<std::string>{"+alice", "alice>al", "-al"}));
+    EXPECT_TRUE(host.Stop(10s));
+}
+
+TEST_F(CoreHostTest, TheLinkIsDrivenThroughTheHostAndReportsItsStateAndLog) {
+    QM_REQUIRE_NGIRCD();
+    NgircdServer irc;
+    ASSERT_TRUE(irc.Start());
+    WriteFileAtomic(dir_ / "preferences",
+                    "Server=127.0.0.1\nPort=" + std::to_string(irc.Port()) + "\nChannel=#quill\n");
+    CoreHost host(observer_, options_);
+    std::promise<bool> started;
+    host.Start([&](bool ok) { started.set_value(ok); });
+    ASSERT_TRUE(started.get_future().get());
+    // Without startIrc the link waits for the operator, and joins only when told.
+    host.PostLink([](IrcBridge& link) { link.Start(); });
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (observer_.LinkStates().size() < 3 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(observer_.LinkStates(),
+              (std::vector<LinkState>{LinkState::kConnecting, LinkState::kLoggingOn, LinkState::kUp}));
+    IrcTestClient ann(irc.Port());
+    ASSERT_TRUE(ann.Register("ann"));
+    ASSERT_TRUE(ann.Join("#quill"));
+    host.PostLink([](IrcBridge& link) { link.Join(); });
+    EXPECT_TRUE(ann.WaitFor(":Shadow-!~quillmoot@127.0.0.1 JOIN :#quill"));
+    host.PostLink([](IrcBridge& link) { link.Enter("", "from the console"); });
+    EXPECT_EQ(ann.ReadLine(), ":Shadow-!~quillmoot@127.0.0.1 PRIVMSG #quill :from the console");
+    const auto log = observer_.LinkLog();
+    std::string all;
+    for (const auto& line : log) all += line + "\n";
+    EXPECT_NE(std::find(log.begin(), log.end(), "*** Joined channel: #quill"), log.end()) << all;
     EXPECT_TRUE(host.Stop(10s));
 }
 

@@ -36,6 +36,8 @@ public:
     void LogLineAdded(const std::string& line) override { PrintLine(line); }
     // The link's log goes to standard output beside the server log, never into it.
     void LinkLogLineAdded(const std::string& line) override { PrintLine("IRC: " + line); }
+    // The link log already says what happened.
+    void LinkStateChanged(qm::LinkState) override {}
     void OnlineUsersChanged(const qm::OnlineUserChange&) override {}
     void ListeningChanged(bool) override {}
     void OperatorError(const std::string& message) override {

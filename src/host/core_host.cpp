@@ -38,6 +38,11 @@ void CoreHost::StartUp(const std::function<void(bool ok)>& started) {
     bridge_ = std::make_unique<IrcBridge>(io_);
     bridge_->Configure(ReadIrcLinkSettings(PreferenceStore(options_.server.preferencesFile)));
     bridge_->onLinkLog = [this](const std::string& line) { observer_.LinkLogLineAdded(line); };
+    bridge_->onLinkState = [this](TState state) {
+        static constexpr LinkState kStates[] = {LinkState::kDown, LinkState::kConnecting, LinkState::kLoggingOn,
+                                                LinkState::kUp};
+        observer_.LinkStateChanged(kStates[state]);
+    };
     server_ = std::make_unique<ChatServer>(io_, observer_, *bridge_, options_.server);
     bridge_->AttachChat(server_->BridgeSide());
     keeper_ = std::make_unique<IrcLinkKeeper>(io_, *bridge_);
@@ -53,6 +58,12 @@ void CoreHost::StartUp(const std::function<void(bool ok)>& started) {
 void CoreHost::Post(std::function<void(OperatorApi&)> action) {
     asio::post(io_, [this, action = std::move(action)] {
         if (server_) action(*server_);
+    });
+}
+
+void CoreHost::PostLink(std::function<void(IrcBridge&)> action) {
+    asio::post(io_, [this, action = std::move(action)] {
+        if (bridge_) action(*bridge_);
     });
 }
 

@@ -46,6 +46,9 @@ public:
     void Start(std::function<void(bool ok)> started);
     // Runs `action` on the core's thread.
     void Post(std::function<void(OperatorApi&)> action);
+    // Runs `action` with the IRC link (the link window's operations: Start,
+    // Stop, Join, Enter, the stored values, the link log) on the core's thread.
+    void PostLink(std::function<void(IrcBridge&)> action);
     // Reload Settings, and the IRC link's stored values again.
     void ReloadSettings();
     // Writes user.dat, mail.dat and the log, then stops the core's thread.

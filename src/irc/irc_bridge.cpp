@@ -223,6 +223,7 @@ void IrcBridge::PrivateToChat(TUser& sender, std::string_view text) {
 }
 
 void IrcBridge::OnStateChange(TState state) {
+    if (onLinkState) onLinkState(state);
     if (onStateChange) onStateChange(state);
 }
 

@@ -52,6 +52,8 @@ public:
     // The link log as it stands (its newest lines), and each line as it is added.
     const std::deque<std::string>& LinkLog() const { return linkLog_; }
     std::function<void(const std::string&)> onLinkLog;
+    // For the operator's front end: the link's state changed.
+    std::function<void(TState)> onLinkState;
     // For a keeper of the link: the client's state changed; the link was
     // kicked from a channel.
     std::function<void(TState)> onStateChange;

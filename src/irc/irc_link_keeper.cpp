@@ -52,6 +52,8 @@ void IrcLinkKeeper::StartOrExplain() {
 }
 
 void IrcLinkKeeper::StateChanged(TState state) {
+    // Until Begin, the operator runs the link by hand.
+    if (!began_) return;
     if (state == csConnecting) {
         joinedThisConnection_ = false;
     } else if (state == csConnected) {

@@ -19,6 +19,10 @@ struct OnlineUserChange {
     std::string newNick;
 };
 
+// The IRC link's state: down, then connecting, logging on, and up
+// (registered with the IRC server).
+enum class LinkState { kDown, kConnecting, kLoggingOn, kUp };
+
 class OperatorObserver {
 public:
     virtual ~OperatorObserver() = default;
@@ -33,6 +37,8 @@ public:
     virtual void OperatorError(const std::string& message) = 0;
     // A line was added to the IRC link's log.
     virtual void LinkLogLineAdded(const std::string& line) = 0;
+    // The IRC link's state changed.
+    virtual void LinkStateChanged(LinkState state) = 0;
 };
 
 class OperatorApi {
