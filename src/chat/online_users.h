@@ -34,7 +34,6 @@ public:
         nicks_.erase(end, nicks_.end());
         if (onRemoved) onRemoved(std::string(nick));
     }
-    const std::vector<std::string>& Nicks() const { return nicks_; }
 
     std::function<void(const std::string& nick)> onAdded;
     std::function<void(const std::string& oldNick, const std::string& newNick)> onRenamed;

@@ -36,7 +36,7 @@ void CoreHost::StartUp(const std::function<void(bool ok)>& started) {
     // The link's values are the IRC link window's, kept in the preference
     // store; its log is the front end's to show, never the server log.
     bridge_ = std::make_unique<IrcBridge>(io_);
-    bridge_->Configure(ReadIrcLinkSettings(PreferenceStore(options_.server.preferencesFile)));
+    ReadLinkSettings();
     bridge_->onLinkLog = [this](const std::string& line) { observer_.LinkLogLineAdded(line); };
     bridge_->onLinkState = [this](TState state) {
         static constexpr LinkState kStates[] = {LinkState::kDown, LinkState::kConnecting, LinkState::kLoggingOn,
@@ -55,6 +55,10 @@ void CoreHost::StartUp(const std::function<void(bool ok)>& started) {
     started(ok);
 }
 
+void CoreHost::ReadLinkSettings() {
+    bridge_->Configure(ReadIrcLinkSettings(PreferenceStore(options_.server.preferencesFile)));
+}
+
 void CoreHost::Post(std::function<void(OperatorApi&)> action) {
     asio::post(io_, [this, action = std::move(action)] {
         if (server_) action(*server_);
@@ -71,7 +75,7 @@ void CoreHost::ReloadSettings() {
     asio::post(io_, [this] {
         if (!server_) return;
         server_->ReloadSettings();
-        bridge_->Configure(ReadIrcLinkSettings(PreferenceStore(options_.server.preferencesFile)));
+        ReadLinkSettings();
         keeper_->SettingsChanged();
     });
 }

@@ -58,6 +58,8 @@ public:
 
 private:
     void StartUp(const std::function<void(bool ok)>& started);
+    // The link's values, as the preference store holds them now.
+    void ReadLinkSettings();
 
     OperatorObserver& observer_;
     CoreHostOptions options_;

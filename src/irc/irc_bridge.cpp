@@ -174,31 +174,30 @@ void IrcBridge::OnAction(TUser* user, TChannel*, const std::string& content) {
 }
 
 void IrcBridge::OnMessage(TUser* user, TChannel*, const std::string& content) {
-    // A private message to the link and a message to any channel are handled alike.
-    if (!ChannelSpy() && content.starts_with(".")) {
-        if (content.starts_with(".help") || content.starts_with(".names") || content.starts_with(".m")) {
-            HandleDotCommand(*user, content);
-            return;
-        }
-    }
+    // A private message to the link and a message to any channel are handled
+    // alike; in channel spy mode the dot-commands are ordinary text.
+    if (!ChannelSpy() && HandleDotCommand(*user, content)) return;
     ToChat("[" + NickOf(user) + "] " + StripIrcControls(content) + "\r\n");
 }
 
-void IrcBridge::HandleDotCommand(TUser& sender, const std::string& text) {
+bool IrcBridge::HandleDotCommand(TUser& sender, const std::string& text) {
     const std::string& to = sender.Nick;
     if (text.starts_with(".help")) {
         client_.Notice(to, "Help:");
         client_.Notice(to, ".m <nickname> = <message> Send a private message");
         client_.Notice(to, ".names Get a list of people being linked (and whether they can talk)");
     } else if (text.starts_with(".names")) {
-        if (!chat_) return;
+        if (!chat_) return true;
         chat_->ForEachBridgedMember([&](std::string_view nick, bool hasVoice) {
             client_.Notice(to, "Nick: " + std::string(nick) +
                                    (hasVoice ? " Status: User can speak." : " Status: User may not speak."));
         });
-    } else {
+    } else if (text.starts_with(".m")) {
         PrivateToChat(sender, text);
+    } else {
+        return false;
     }
+    return true;
 }
 
 // ".m nick = message": every "=" from the 7th character (1-based) up to the

@@ -71,7 +71,8 @@ public:
 
 private:
     void ToChat(const std::string& line);
-    void HandleDotCommand(TUser& sender, const std::string& text);
+    // .help, .names and .m; false for any other text.
+    bool HandleDotCommand(TUser& sender, const std::string& text);
     void PrivateToChat(TUser& sender, std::string_view text);
 
     // IrcClientEvents

@@ -10,8 +10,6 @@ namespace qm {
 
 OutputScheduler::OutputScheduler(asio::io_context& io) : io_(io), trimTimer_(io) {}
 
-OutputScheduler::~OutputScheduler() { *alive_ = false; }
-
 void OutputScheduler::QueueFlush(std::shared_ptr<LineSocket> socket) {
     flushQueue_.push_back(std::move(socket));
     if (flushPosted_) return;
@@ -27,8 +25,8 @@ void OutputScheduler::QueueFlush(std::shared_ptr<LineSocket> socket) {
 void OutputScheduler::FlushWhenQuiet() {
     if (inputSinceCheck_ && std::chrono::steady_clock::now() < flushDeadline_) {
         inputSinceCheck_ = false;
-        asio::post(io_, [this, alive = std::weak_ptr<bool>(alive_)] {
-            if (alive.lock()) FlushWhenQuiet();
+        asio::post(io_, [this, alive = std::weak_ptr<char>(alive_)] {
+            if (!alive.expired()) FlushWhenQuiet();
         });
         return;
     }

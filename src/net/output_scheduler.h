@@ -20,7 +20,6 @@ class LineSocket;
 class OutputScheduler {
 public:
     explicit OutputScheduler(asio::io_context& io);
-    ~OutputScheduler();
 
     asio::io_context& io() { return io_; }
 
@@ -54,8 +53,8 @@ private:
     static constexpr auto kTrimQuiet = std::chrono::milliseconds(250);
     std::chrono::steady_clock::time_point lastRelease_;
     bool shuttingDown_ = false;
-    // Invalidated at destruction, so that a posted round never runs on a dead scheduler.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Gone with the scheduler, so that a posted round never runs on a dead one.
+    std::shared_ptr<char> alive_ = std::make_shared<char>();
     std::vector<char> readBuffer_ = std::vector<char>(16384);
 };
 

@@ -40,7 +40,6 @@ TcpOutgoingConnection::TcpOutgoingConnection(OutputScheduler& scheduler)
     : scheduler_(scheduler), resolver_(scheduler.io()), connecting_(scheduler.io()) {}
 
 TcpOutgoingConnection::~TcpOutgoingConnection() {
-    *alive_ = false;
     resolver_.cancel();
     std::error_code ignored;
     connecting_.close(ignored);
@@ -56,9 +55,9 @@ void TcpOutgoingConnection::Open(const OutgoingTarget& target, OutgoingObserver&
     phase_ = Phase::kResolving;
     resolver_.async_resolve(
         target.host, target.port,
-        [this, alive = std::weak_ptr<bool>(alive_)](std::error_code ec,
+        [this, alive = std::weak_ptr<char>(alive_)](std::error_code ec,
                                                      asio::ip::tcp::resolver::results_type results) {
-            if (!alive.lock() || phase_ != Phase::kResolving) return;
+            if (alive.expired() || phase_ != Phase::kResolving) return;
             if (ec) {
                 Fail("Cannot resolve " + target_.host + ": " + ec.message() + ".");
                 return;
@@ -70,8 +69,8 @@ void TcpOutgoingConnection::Open(const OutgoingTarget& target, OutgoingObserver&
 void TcpOutgoingConnection::Connect(const asio::ip::tcp::resolver::results_type& endpoints) {
     phase_ = Phase::kConnecting;
     asio::async_connect(connecting_, endpoints,
-                        [this, alive = std::weak_ptr<bool>(alive_)](std::error_code ec, const auto&) {
-                            if (!alive.lock() || phase_ != Phase::kConnecting) return;
+                        [this, alive = std::weak_ptr<char>(alive_)](std::error_code ec, const auto&) {
+                            if (alive.expired() || phase_ != Phase::kConnecting) return;
                             if (ec) {
                                 Fail("Cannot connect to " + target_.host + " port " + target_.port + ": " +
                                      ec.message() + ".");
@@ -171,8 +170,8 @@ void TcpOutgoingConnection::Abort() {
         std::error_code ignored;
         connecting_.close(ignored);
         phase_ = Phase::kDone;
-        asio::post(scheduler_.io(), [this, alive = std::weak_ptr<bool>(alive_)] {
-            if (alive.lock()) observer_->OnOutgoingFailed("Connection attempt stopped.");
+        asio::post(scheduler_.io(), [this, alive = std::weak_ptr<char>(alive_)] {
+            if (!alive.expired()) observer_->OnOutgoingFailed("Connection attempt stopped.");
         });
         break;
     }
@@ -193,9 +192,9 @@ void TcpOutgoingConnection::StreamData(std::string_view bytes) {
     }
     std::string plain;
     tls_->FromNetwork(bytes, plain);
-    const auto alive = std::weak_ptr<bool>(alive_);
+    const auto alive = std::weak_ptr<char>(alive_);
     CheckTls();
-    if (!plain.empty() && alive.lock() && phase_ == Phase::kOpen) observer_->OnOutgoingData(plain);
+    if (!plain.empty() && !alive.expired() && phase_ == Phase::kOpen) observer_->OnOutgoingData(plain);
 }
 
 void TcpOutgoingConnection::StreamClosed(const std::string& reason) {

@@ -53,7 +53,7 @@ private:
     std::shared_ptr<Stream> stream_;
     std::unique_ptr<TlsClientFilter> tls_;
     // Handlers check it: an object that is gone raises nothing.
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 }  // namespace qm

@@ -50,7 +50,6 @@ public:
 
     ClientList& Clients() { return clients_; }
     const ClientList& Clients() const { return clients_; }
-    OutputScheduler& Scheduler() { return scheduler_; }
 
     std::string Addr = "0.0.0.0";
     std::string Banner = "Nickname: ";
