@@ -51,6 +51,16 @@ std::vector<LinkState> RecordingObserver::LinkStates() const {
     return linkStates_;
 }
 
+void RecordingObserver::BansChanged(const std::vector<std::string>& bans) {
+    std::lock_guard lock(mutex_);
+    banLists_.push_back(bans);
+}
+
+std::vector<std::vector<std::string>> RecordingObserver::BanLists() const {
+    std::lock_guard lock(mutex_);
+    return banLists_;
+}
+
 std::vector<std::string> RecordingObserver::OnlineChanges() const {
     std::lock_guard lock(mutex_);
     return online_;

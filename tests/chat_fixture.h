@@ -43,7 +43,10 @@ public:
     void OperatorError(const std::string& message) override;
     void LinkLogLineAdded(const std::string& line) override;
     void LinkStateChanged(LinkState state) override;
+    void BansChanged(const std::vector<std::string>& bans) override;
     std::vector<std::string> LinkLog() const;
+    // The ban list of each BansChanged, in order.
+    std::vector<std::vector<std::string>> BanLists() const;
     std::vector<LinkState> LinkStates() const;
 
     void Clear();
@@ -57,6 +60,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> log_, errors_, online_, linkLog_;
     std::vector<LinkState> linkStates_;
+    std::vector<std::vector<std::string>> banLists_;
 };
 
 // The files of a data directory; the fixture starts from a fixed set.

@@ -12,6 +12,7 @@
 #include "irc_test_client.h"
 #include "ngircd_server.h"
 #include "scratch_dir.h"
+#include "storage/preferences.h"
 #include "storage/text_file.h"
 
 namespace qm::test {
@@ -128,6 +129,41 @@ TEST_F(CoreHostTest, TheLinkIsDrivenThroughTheHostAndReportsItsStateAndLog) {
     std::string all;
     for (const auto& line : log) all += line + "\n";
     EXPECT_NE(std::find(log.begin(), log.end(), "*** Joined channel: #quill"), log.end()) << all;
+    EXPECT_TRUE(host.Stop(10s));
+}
+
+TEST_F(CoreHostTest, LinkValuesAreStoredAtOnceAndReadBackOnReload) {
+    WriteFileAtomic(dir_ / "preferences", "Main=Lobby\r\nChannel=#old\r\n");
+    CoreHost host(observer_, options_);
+    std::promise<bool> started;
+    host.Start([&](bool ok) { started.set_value(ok); });
+    ASSERT_TRUE(started.get_future().get());
+    const auto linkValues = [&] {
+        std::promise<IrcLinkSettings> values;
+        host.PostLink([&](IrcBridge& link) { values.set_value(link.Settings()); });
+        return values.get_future().get();
+    };
+    EXPECT_EQ(linkValues().Channel, "#old");
+
+    // Each value is written at once, beside the console's own preferences,
+    // and counts for the link at once; an empty text is a value too.
+    host.SetLinkValue("Channel", "#new");
+    host.SetLinkValue("Nick", "");
+    host.SetLinkValue("BiDir", "1");
+    const IrcLinkSettings now = linkValues();
+    EXPECT_EQ(now.Channel, "#new");
+    EXPECT_EQ(now.Nick, "");
+    EXPECT_TRUE(now.ChannelSpy);
+    const PreferenceStore stored(dir_ / "preferences");
+    EXPECT_EQ(stored.Get("Channel"), std::optional<std::string>("#new"));
+    EXPECT_EQ(stored.Get("Nick"), std::optional<std::string>(""));
+    EXPECT_EQ(stored.Get("Main"), std::optional<std::string>("Lobby"));
+
+    // An operator who edits the file and reloads gets the file's values.
+    WriteFileAtomic(dir_ / "preferences", "Channel=#edited\r\n");
+    host.ReloadSettings();
+    EXPECT_TRUE(observer_.WaitForLog("Reloaded preferences."));
+    EXPECT_EQ(linkValues().Channel, "#edited");
     EXPECT_TRUE(host.Stop(10s));
 }
 

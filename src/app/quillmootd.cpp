@@ -40,6 +40,7 @@ public:
     void LinkStateChanged(qm::LinkState) override {}
     void OnlineUsersChanged(const qm::OnlineUserChange&) override {}
     void ListeningChanged(bool) override {}
+    void BansChanged(const std::vector<std::string>&) override {}
     void OperatorError(const std::string& message) override {
         std::cerr << "quillmootd: " << message << std::endl;
     }

@@ -1,6 +1,7 @@
 #include "commands/admin.h"
 
 #include "commands/channels.h"
+#include "commands/operator_actions.h"
 
 #include <string>
 
@@ -167,14 +168,7 @@ void CmdBan(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
         if (!EqualsIgnoreCase(other.Nick, nick)) return;
         found = true;
         state.settings.Bans.push_back(other.PeerAddr);
-        try {
-            SaveBans(state.dataDir, state.settings);
-        } catch (const FileError& e) {
-            // The ban holds in memory; the operator learns that the file is stale.
-            state.reportError(e.what());
-            return;
-        }
-        Reply(state, client, " Ban added.  List saved.\r\n");
+        if (BanListChanged(state)) Reply(state, client, " Ban added.  List saved.\r\n");
     });
     if (!found) Reply(state, client, " User is not online.\r\n");
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "chat/client_list.h"
 #include "chat/client_record.h"
@@ -36,6 +37,8 @@ struct ChatState {
     std::filesystem::path dataDir;
     // Shows an error to the operator ("Cannot create file ...").
     std::function<void(const std::string&)> reportError;
+    // Tells the operator the ban list after a change.
+    std::function<void(const std::vector<std::string>& bans)> bansChanged;
     // The most connections there have been at once (banned ones never count).
     int PeakUsers = 0;
 };

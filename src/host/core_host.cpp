@@ -7,6 +7,7 @@
 #include "irc/irc_link_keeper.h"
 #include "irc/irc_link_settings.h"
 #include "storage/preferences.h"
+#include "storage/text_file.h"
 
 namespace qm {
 
@@ -36,7 +37,6 @@ void CoreHost::StartUp(const std::function<void(bool ok)>& started) {
     // The link's values are the IRC link window's, kept in the preference
     // store; its log is the front end's to show, never the server log.
     bridge_ = std::make_unique<IrcBridge>(io_);
-    ReadLinkSettings();
     bridge_->onLinkLog = [this](const std::string& line) { observer_.LinkLogLineAdded(line); };
     bridge_->onLinkState = [this](TState state) {
         static constexpr LinkState kStates[] = {LinkState::kDown, LinkState::kConnecting, LinkState::kLoggingOn,
@@ -45,6 +45,7 @@ void CoreHost::StartUp(const std::function<void(bool ok)>& started) {
     };
     server_ = std::make_unique<ChatServer>(io_, observer_, *bridge_, options_.server);
     bridge_->AttachChat(server_->BridgeSide());
+    ReadLinkSettings();
     keeper_ = std::make_unique<IrcLinkKeeper>(io_, *bridge_);
     server_->SetSetting("AdminPass", std::exchange(options_.adminPass, {}));
     for (const auto& line : server_->log().Lines()) observer_.LogLineAdded(line);
@@ -55,8 +56,19 @@ void CoreHost::StartUp(const std::function<void(bool ok)>& started) {
     started(ok);
 }
 
-void CoreHost::ReadLinkSettings() {
-    bridge_->Configure(ReadIrcLinkSettings(PreferenceStore(options_.server.preferencesFile)));
+void CoreHost::ReadLinkSettings() { bridge_->Configure(ReadIrcLinkSettings(server_->Preferences())); }
+
+void CoreHost::SetLinkValue(std::string key, std::string value) {
+    asio::post(io_, [this, key = std::move(key), value = std::move(value)] {
+        if (!server_) return;
+        try {
+            server_->Preferences().Set(key, value);
+        } catch (const FileError& e) {
+            // The value counts in memory; the operator learns that the file is stale.
+            ReportError(e.what());
+        }
+        ReadLinkSettings();
+    });
 }
 
 void CoreHost::Post(std::function<void(OperatorApi&)> action) {
@@ -75,6 +87,11 @@ void CoreHost::ReloadSettings() {
     asio::post(io_, [this] {
         if (!server_) return;
         server_->ReloadSettings();
+        try {
+            server_->Preferences().Reload();
+        } catch (const FileError& e) {
+            ReportError(e.what());
+        }
         ReadLinkSettings();
         keeper_->SettingsChanged();
     });

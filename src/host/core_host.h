@@ -51,6 +51,11 @@ public:
     void PostLink(std::function<void(IrcBridge&)> action);
     // Reload Settings, and the IRC link's stored values again.
     void ReloadSettings();
+    // The link window's autosave: stores one of the link's values (Nick,
+    // AltNick, UserID, UserInfo, Server, Port, Channel, BiDir) in the
+    // preference store, and the link uses it from now on (the identity,
+    // server and port at its next Start).
+    void SetLinkValue(std::string key, std::string value);
     // Writes user.dat, mail.dat and the log, then stops the core's thread.
     // Waits at most `limit` for the files; returns whether all were written
     // in time. A core that did not finish in time is left to the process's end.
@@ -60,6 +65,7 @@ private:
     void StartUp(const std::function<void(bool ok)>& started);
     // The link's values, as the preference store holds them now.
     void ReadLinkSettings();
+    void ReportError(const std::string& message) { observer_.OperatorError(message); }
 
     OperatorObserver& observer_;
     CoreHostOptions options_;

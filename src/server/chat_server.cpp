@@ -11,6 +11,7 @@
 
 #include "commands/game.h"
 #include "commands/interpreter.h"
+#include "commands/operator_actions.h"
 #include "storage/text_file.h"
 
 namespace qm {
@@ -82,7 +83,8 @@ ChatServer::ChatServer(asio::io_context& io, OperatorObserver& observer, IrcLink
       passwords_(io),
       server_(io, *this),
       state_{settings_, server_.Clients(), users_, mail_, log_, online_, link_, clock_, passwords_,
-             options_.badPasswordDelay, options_.dataDir, [this](const std::string& e) { ReportError(e); }},
+             options_.badPasswordDelay, options_.dataDir, [this](const std::string& e) { ReportError(e); },
+             [this](const std::vector<std::string>& bans) { observer_.BansChanged(bans); }},
       saveTimer_(io),
       floodTimer_(io),
       writeBehindTimer_(io) {
@@ -107,7 +109,7 @@ ChatServer::~ChatServer() = default;
 bool ChatServer::StartUp() {
     const auto& dir = options_.dataDir;
     try {
-        LoadAnnouncement(dir, settings_);
+        qm::LoadAnnouncement(dir, settings_);
         LoadHelpTexts(dir, settings_);
         LoadMessages(dir, settings_);
         LoadServerSettings(dir, settings_);
@@ -157,7 +159,7 @@ void ChatServer::Deactivate() {
 void ChatServer::ReloadSettings() {
     const auto& dir = options_.dataDir;
     try {
-        LoadAnnouncement(dir, settings_);
+        qm::LoadAnnouncement(dir, settings_);
         LoadHelpTexts(dir, settings_);
         LoadMessages(dir, settings_);
         ReloadServerTexts(dir, settings_);
@@ -179,6 +181,20 @@ bool ChatServer::Close() {
 }
 
 bool ChatServer::SetSetting(std::string_view name, std::string value) {
+    // The multi-line texts are held as the files hold them: every line
+    // followed by CR LF, whatever line ends the editor used.
+    static constexpr std::pair<std::string_view, std::string Settings::*> kMultiLine[] = {
+        {"Announcement", &Settings::Announcement},
+        {"HelpReply", &Settings::HelpReply},
+        {"HelpChan", &Settings::HelpChan},
+        {"HelpReg", &Settings::HelpReg},
+    };
+    for (const auto& [key, field] : kMultiLine) {
+        if (key == name) {
+            settings_.*field = JoinLines(SplitLines(value));
+            return true;
+        }
+    }
     static constexpr std::pair<std::string_view, std::string Settings::*> kTexts[] = {
         {"Prefix", &Settings::Prefix},     {"Join", &Settings::Join},
         {"Part", &Settings::Part},         {"Quit", &Settings::Quit},
@@ -189,8 +205,7 @@ bool ChatServer::SetSetting(std::string_view name, std::string value) {
         {"IsBanned", &Settings::IsBanned}, {"Port", &Settings::Port},
         {"Max", &Settings::Max},           {"Welcome", &Settings::Welcome},
         {"Busy", &Settings::Busy},         {"Saver", &Settings::Saver},
-        {"AdminPass", &Settings::AdminPass}, {"HelpReply", &Settings::HelpReply},
-        {"HelpChan", &Settings::HelpChan}, {"HelpReg", &Settings::HelpReg},
+        {"AdminPass", &Settings::AdminPass},
     };
     for (const auto& [key, field] : kTexts) {
         if (key == name) {
@@ -219,6 +234,67 @@ bool ChatServer::SetSetting(std::string_view name, std::string value) {
         ReportError(e.what());
     }
     return true;
+}
+
+template <typename Step>
+bool ChatServer::FileStep(Step step) {
+    try {
+        step();
+        return true;
+    } catch (const std::runtime_error& e) {  // FileError, SettingError
+        ReportError(e.what());
+        return false;
+    }
+}
+
+bool ChatServer::ApplyProperties() {
+    if (!FileStep([&] { SaveProperties(options_.dataDir, settings_); })) return false;
+    server_.BannerToBusy = settings_.Busy;
+    ApplyMaxClients();
+    if (!FileStep([&] { saveInterval_ = std::chrono::minutes(ParseWholeNumber(settings_.Saver)); })) return false;
+    StartSaveTimer();
+    return true;
+}
+
+bool ChatServer::RevertProperties() {
+    const auto& dir = options_.dataDir;
+    return FileStep([&] {
+        LoadMessages(dir, settings_);
+        settings_.HelpReply.clear();
+        LoadHelpReply(dir, settings_);
+        LoadServerSettings(dir, settings_);
+    });
+}
+
+bool ChatServer::SaveAnnouncement() {
+    return FileStep([&] { qm::SaveAnnouncement(options_.dataDir, settings_); });
+}
+
+bool ChatServer::LoadAnnouncement() {
+    return FileStep([&] { qm::LoadAnnouncement(options_.dataDir, settings_); });
+}
+
+void ChatServer::AddBan(std::string entry) { AppendBan(state_, std::move(entry)); }
+
+void ChatServer::RemoveBan(std::size_t index) { RemoveBanAt(state_, index); }
+
+std::optional<RoleFlags> ChatServer::RolesOf(std::string_view nick) const { return ConnectedRolesOf(state_, nick); }
+
+void ChatServer::SetRole(std::string_view nick, Role role, bool on) { SetConnectedRole(state_, nick, role, on); }
+
+void ChatServer::AdminKill(std::string_view nick, std::string_view reason) { KillByOperator(state_, nick, reason); }
+
+void ChatServer::AdminBan(std::string_view nick) { BanByOperator(state_, nick); }
+
+std::vector<std::string> ChatServer::RegisteredNicks() const { return qm::RegisteredNicks(state_); }
+
+std::optional<RecordRoles> ChatServer::RecordRolesOf(std::string_view nick) const {
+    return StoredRolesOf(state_, nick);
+}
+
+void ChatServer::WriteRecord(std::string nick, std::string password, RoleFlags roles,
+                             std::function<void(bool written)> done) {
+    WriteUserRecord(state_, std::move(nick), std::move(password), roles, std::move(done));
 }
 
 std::vector<std::string> ChatServer::OnlineUsers() const {

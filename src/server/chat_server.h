@@ -56,6 +56,25 @@ public:
     bool Close() override;
     bool SetSetting(std::string_view name, std::string value) override;
     std::vector<std::string> OnlineUsers() const override;
+    Settings SettingValues() const override { return settings_; }
+    bool ApplyProperties() override;
+    bool RevertProperties() override;
+    bool SaveAnnouncement() override;
+    bool LoadAnnouncement() override;
+    void AddBan(std::string entry) override;
+    void RemoveBan(std::size_t index) override;
+    std::optional<RoleFlags> RolesOf(std::string_view nick) const override;
+    void SetRole(std::string_view nick, Role role, bool on) override;
+    void AdminKill(std::string_view nick, std::string_view reason) override;
+    void AdminBan(std::string_view nick) override;
+    std::vector<std::string> RegisteredNicks() const override;
+    std::optional<RecordRoles> RecordRolesOf(std::string_view nick) const override;
+    void WriteRecord(std::string nick, std::string password, RoleFlags roles,
+                     std::function<void(bool written)> done) override;
+
+    // The preference store (the console's preferences and the IRC link's
+    // stored values); one per process, so that no write undoes another.
+    PreferenceStore& Preferences() { return preferences_; }
 
     // Adds a line to the server log.
     void Log(std::string_view text) { log_.Add(text); }
@@ -90,6 +109,9 @@ private:
     void ScheduleDatabaseSave();
     bool SaveDatabases();
     bool TrySaveLog();
+    // Runs one file step of an operator action; false (reported) when it failed.
+    template <typename Step>
+    bool FileStep(Step step);
     void ReportError(const std::string& message);
     std::filesystem::path DataFile(const char* name) const { return options_.dataDir / name; }
 

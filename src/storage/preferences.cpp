@@ -50,14 +50,21 @@ std::filesystem::path HomeDirectory() {
 
 }  // namespace
 
-PreferenceStore::PreferenceStore(std::filesystem::path file) : file_(std::move(file)) {
+PreferenceStore::PreferenceStore(std::filesystem::path file) : file_(std::move(file)) { Reload(); }
+
+void PreferenceStore::Reload() {
+    // Read completely before anything is replaced: an unreadable file keeps
+    // the values in memory.
+    decltype(values_) values;
     std::error_code ec;
-    if (!std::filesystem::exists(file_, ec)) return;
-    for (const auto& line : ReadLines(file_)) {
-        const auto eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        values_[line.substr(0, eq)] = Unescape(std::string_view(line).substr(eq + 1));
+    if (std::filesystem::exists(file_, ec)) {
+        for (const auto& line : ReadLines(file_)) {
+            const auto eq = line.find('=');
+            if (eq == std::string::npos) continue;
+            values[line.substr(0, eq)] = Unescape(std::string_view(line).substr(eq + 1));
+        }
     }
+    values_ = std::move(values);
 }
 
 std::filesystem::path PreferenceStore::DefaultPath() {

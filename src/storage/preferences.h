@@ -19,6 +19,10 @@ public:
     // $XDG_CONFIG_HOME/Quillmoot/preferences, falling back to ~/.config.
     static std::filesystem::path DefaultPath();
 
+    // Reads the file again (an operator may have edited it); throws FileError
+    // when it exists but cannot be read.
+    void Reload();
+
     std::optional<std::string> Get(std::string_view key) const;
     bool GetBool(std::string_view key, bool fallback) const;
     std::string GetText(std::string_view key, std::string_view fallback) const;

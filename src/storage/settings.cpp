@@ -66,8 +66,10 @@ void LoadAnnouncement(const std::filesystem::path& dir, Settings& s) {
     s.Announcement = ReadText(dir / files::kAnnounce);
 }
 
+void LoadHelpReply(const std::filesystem::path& dir, Settings& s) { s.HelpReply = ReadText(dir / files::kHelp); }
+
 void LoadHelpTexts(const std::filesystem::path& dir, Settings& s) {
-    s.HelpReply = ReadText(dir / files::kHelp);
+    LoadHelpReply(dir, s);
     s.HelpReg = ReadText(dir / files::kHelpRegister);
     s.HelpChan = ReadText(dir / files::kHelpChannel);
 }
@@ -96,6 +98,10 @@ void SaveProperties(const std::filesystem::path& dir, const Settings& s) {
 }
 
 void SaveBans(const std::filesystem::path& dir, const Settings& s) { WriteLines(dir / files::kBans, s.Bans); }
+
+void SaveAnnouncement(const std::filesystem::path& dir, const Settings& s) {
+    WriteLines(dir / files::kAnnounce, SplitLines(s.Announcement));
+}
 
 int ParseWholeNumber(std::string_view text) {
     std::string_view digits = text;

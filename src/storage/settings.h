@@ -62,11 +62,13 @@ void LoadMessages(const std::filesystem::path& dir, Settings& s);   // all 13
 void LoadServerSettings(const std::filesystem::path& dir, Settings& s);  // all 5
 void ReloadServerTexts(const std::filesystem::path& dir, Settings& s);   // Welcome and Busy only
 void LoadBans(const std::filesystem::path& dir, Settings& s);
+void LoadHelpReply(const std::filesystem::path& dir, Settings& s);  // help.txt only
 
 // Properties OK: messages.dat, help.txt, qmserv.dat, in that order; throws
 // FileError("Cannot create file <name>") at the first failure.
 void SaveProperties(const std::filesystem::path& dir, const Settings& s);
 void SaveBans(const std::filesystem::path& dir, const Settings& s);
+void SaveAnnouncement(const std::filesystem::path& dir, const Settings& s);
 
 // A whole number as the settings use them (optional sign, decimal digits,
 // 32-bit range, surrounding blanks allowed); throws SettingError otherwise.
