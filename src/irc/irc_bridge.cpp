@@ -7,7 +7,6 @@ namespace qm {
 
 namespace {
 
-constexpr std::size_t kMaxLinkLog = 1000;
 constexpr std::size_t kMaxPrivateMessage = 512;
 
 // The nick of an IRC user as chat users and the link log see it.
@@ -33,8 +32,6 @@ IrcBridge::IrcBridge(asio::io_context& io, TIRCClient::ConnectionFactory factory
     client_.SetReplies(ProgramReplies());
     client_.SetUserMode(TUserModes{umInvisible});
     client_.SetEvents(this);
-    AddLinkLog("*** Raw IRC Window");
-    AddLinkLog("*** Ready to connect");
 }
 
 IrcBridge::~IrcBridge() {
@@ -89,10 +86,8 @@ void IrcBridge::SayToIrcUser(std::string_view nick, std::string_view head, std::
 
 // ---- IRC to chat ----
 
-void IrcBridge::AddLinkLog(std::string line) {
-    if (linkLog_.size() == kMaxLinkLog) linkLog_.pop_front();
-    linkLog_.push_back(line);
-    if (onLinkLog) onLinkLog(linkLog_.back());
+void IrcBridge::AddLinkLog(const std::string& line) {
+    if (onLinkLog) onLinkLog(line);
 }
 
 void IrcBridge::ToChat(const std::string& line) {

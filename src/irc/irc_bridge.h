@@ -5,7 +5,6 @@
 // the IRC channel (IrcLink). It also carries the link window's operations:
 // Start, Stop, Join, a line to the channel and a raw line.
 #include <asio/io_context.hpp>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -49,8 +48,7 @@ public:
     TState State() const { return client_.State(); }
     TIRCClient& Client() { return client_; }
 
-    // The link log as it stands (its newest lines), and each line as it is added.
-    const std::deque<std::string>& LinkLog() const { return linkLog_; }
+    // Each line of the link log as it is added; the front end keeps the log.
     std::function<void(const std::string&)> onLinkLog;
     // For the operator's front end: the link's state changed.
     std::function<void(TState)> onLinkState;
@@ -67,7 +65,7 @@ public:
     void SayToIrcUser(std::string_view nick, std::string_view head, std::string_view text) override;
 
     // Adds a line to the link log.
-    void AddLinkLog(std::string line);
+    void AddLinkLog(const std::string& line);
 
 private:
     void ToChat(const std::string& line);
@@ -99,7 +97,6 @@ private:
     BridgeChatSide* chat_ = nullptr;
     IrcLinkSettings settings_;
     IrcTimings timings_;
-    std::deque<std::string> linkLog_;
     // The chat users have been told the link is down and nothing since: a
     // further failed attempt tells them nothing new.
     bool chatHeardDown_ = false;

@@ -181,56 +181,29 @@ bool ChatServer::Close() {
 }
 
 bool ChatServer::SetSetting(std::string_view name, std::string value) {
-    // The multi-line texts are held as the files hold them: every line
-    // followed by CR LF, whatever line ends the editor used.
-    static constexpr std::pair<std::string_view, std::string Settings::*> kMultiLine[] = {
-        {"Announcement", &Settings::Announcement},
-        {"HelpReply", &Settings::HelpReply},
-        {"HelpChan", &Settings::HelpChan},
-        {"HelpReg", &Settings::HelpReg},
-    };
-    for (const auto& [key, field] : kMultiLine) {
-        if (key == name) {
-            settings_.*field = JoinLines(SplitLines(value));
-            return true;
-        }
-    }
-    static constexpr std::pair<std::string_view, std::string Settings::*> kTexts[] = {
-        {"Prefix", &Settings::Prefix},     {"Join", &Settings::Join},
-        {"Part", &Settings::Part},         {"Quit", &Settings::Quit},
-        {"Diss", &Settings::Diss},         {"Kill", &Settings::Kill},
-        {"Channel", &Settings::Channel},   {"Op", &Settings::Op},
-        {"Deop", &Settings::Deop},         {"Kick", &Settings::Kick},
-        {"ServOP", &Settings::ServOP},     {"ChanOP", &Settings::ChanOP},
-        {"IsBanned", &Settings::IsBanned}, {"Port", &Settings::Port},
-        {"Max", &Settings::Max},           {"Welcome", &Settings::Welcome},
-        {"Busy", &Settings::Busy},         {"Saver", &Settings::Saver},
-        {"AdminPass", &Settings::AdminPass},
-    };
-    for (const auto& [key, field] : kTexts) {
-        if (key == name) {
-            settings_.*field = std::move(value);
-            return true;
-        }
-    }
     try {
-        if (name == "MainC") {
-            settings_.MainC = value;
-            preferences_.Set("Main", value);
-        } else if (name == "FloodProt") {
+        if (name == "FloodProt") {
             settings_.FloodProt = ParseBool(value);
-            preferences_.SetBool("FloodProt", settings_.FloodProt);
             if (settings_.FloodProt)
                 StartFloodTimer();
             else
                 floodTimer_.cancel();
-        } else if (name == "Icon") {
+            preferences_.SetBool("FloodProt", settings_.FloodProt);
+            return true;
+        }
+        if (name == "Icon") {
             settings_.Icon = ParseBool(value);
             preferences_.SetBool("Icon", settings_.Icon);
-        } else {
-            return false;
+            return true;
         }
+        std::string* field = FindTextSetting(settings_, name);
+        if (field == nullptr) return false;
+        // The texts of several lines are held as the files hold them,
+        // whatever line ends the editor used.
+        *field = IsMultiLineSetting(name) ? JoinLines(SplitLines(value)) : std::move(value);
+        if (name == "MainC") preferences_.Set("Main", *field);
     } catch (const FileError& e) {
+        // The value counts in memory; the preference file is stale.
         ReportError(e.what());
     }
     return true;

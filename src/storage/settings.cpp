@@ -62,6 +62,30 @@ bool WildcardAccepts(std::string_view pattern, std::string_view address) {
 
 }  // namespace
 
+std::string* FindTextSetting(Settings& s, std::string_view name) {
+    static constexpr std::pair<std::string_view, std::string Settings::*> kTexts[] = {
+        {"Prefix", &Settings::Prefix},       {"Join", &Settings::Join},
+        {"Part", &Settings::Part},           {"Quit", &Settings::Quit},
+        {"Diss", &Settings::Diss},           {"Kill", &Settings::Kill},
+        {"Channel", &Settings::Channel},     {"Op", &Settings::Op},
+        {"Deop", &Settings::Deop},           {"Kick", &Settings::Kick},
+        {"ServOP", &Settings::ServOP},       {"ChanOP", &Settings::ChanOP},
+        {"IsBanned", &Settings::IsBanned},   {"Port", &Settings::Port},
+        {"Max", &Settings::Max},             {"Welcome", &Settings::Welcome},
+        {"Busy", &Settings::Busy},           {"Saver", &Settings::Saver},
+        {"MainC", &Settings::MainC},         {"AdminPass", &Settings::AdminPass},
+        {"HelpReply", &Settings::HelpReply}, {"HelpChan", &Settings::HelpChan},
+        {"HelpReg", &Settings::HelpReg},     {"Announcement", &Settings::Announcement},
+    };
+    for (const auto& [key, field] : kTexts)
+        if (key == name) return &(s.*field);
+    return nullptr;
+}
+
+bool IsMultiLineSetting(std::string_view name) {
+    return name == "HelpReply" || name == "HelpChan" || name == "HelpReg" || name == "Announcement";
+}
+
 void LoadAnnouncement(const std::filesystem::path& dir, Settings& s) {
     s.Announcement = ReadText(dir / files::kAnnounce);
 }

@@ -39,6 +39,17 @@ struct Settings {
     std::vector<std::string> Bans;
 };
 
+// The text setting called `name` (a field name above: Prefix, ..., Busy,
+// Saver, MainC, AdminPass, HelpReply, HelpChan, HelpReg, Announcement), or
+// null for any other name.
+std::string* FindTextSetting(Settings& s, std::string_view name);
+inline const std::string* FindTextSetting(const Settings& s, std::string_view name) {
+    return FindTextSetting(const_cast<Settings&>(s), name);
+}
+// The texts of several lines (the help texts and the announcement), held
+// with every line followed by CR LF.
+bool IsMultiLineSetting(std::string_view name);
+
 // Names of the files in the data directory.
 namespace files {
 inline constexpr const char* kServer = "qmserv.dat";
