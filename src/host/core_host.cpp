@@ -83,6 +83,26 @@ void CoreHost::PostLink(std::function<void(IrcBridge&)> action) {
     });
 }
 
+void CoreHost::StartLink() {
+    PostLink([](IrcBridge& link) { link.Start(); });
+}
+
+void CoreHost::StopLink() {
+    PostLink([](IrcBridge& link) { link.Stop(); });
+}
+
+void CoreHost::JoinLink() {
+    PostLink([](IrcBridge& link) { link.Join(); });
+}
+
+void CoreHost::EnterLink(std::string raw, std::string toChannel) {
+    PostLink([raw = std::move(raw), toChannel = std::move(toChannel)](IrcBridge& link) { link.Enter(raw, toChannel); });
+}
+
+void CoreHost::LinkValues(std::function<void(const IrcLinkSettings&)> answer) {
+    PostLink([answer = std::move(answer)](IrcBridge& link) { answer(link.Settings()); });
+}
+
 void CoreHost::ReloadSettings() {
     asio::post(io_, [this] {
         if (!server_) return;

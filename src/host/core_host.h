@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "irc/irc_link_settings.h"
 #include "server/chat_server.h"
 #include "server/operator_api.h"
 
@@ -49,6 +50,13 @@ public:
     // Runs `action` with the IRC link (the link window's operations: Start,
     // Stop, Join, Enter, the stored values, the link log) on the core's thread.
     void PostLink(std::function<void(IrcBridge&)> action);
+    // The IRC link window's operations, each run on the core's thread.
+    void StartLink();
+    void StopLink();
+    void JoinLink();
+    void EnterLink(std::string raw, std::string toChannel);
+    // The link's stored values, handed to `answer` on the core's thread.
+    void LinkValues(std::function<void(const IrcLinkSettings&)> answer);
     // Reload Settings, and the IRC link's stored values again.
     void ReloadSettings();
     // The link window's autosave: stores one of the link's values (Nick,
