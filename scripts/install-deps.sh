@@ -10,6 +10,10 @@ PACKAGES=(
   # The IRC link's tests start their own ngircd (and openssl for its TLS
   # certificate) on a free loopback port; the system's service is not used.
   ngircd openssl
+  # The desktop console: Qt 6 Widgets and Qt Test (they bring the offscreen
+  # platform the tests run on), a font for laying text out without a desktop,
+  # and xvfb to look at the window on a machine without a display.
+  qt6-base-dev fonts-dejavu-core xvfb
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -4,23 +4,13 @@
 #include <pthread.h>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <future>
 #include <iostream>
 
 #include "host/core_host.h"
-#include "storage/settings.h"
-#include "storage/text_file.h"
-
-namespace fs = std::filesystem;
+#include "host/front_end_options.h"
 
 namespace {
-
-constexpr const char* kProgramFiles[] = {
-    qm::files::kServer,   qm::files::kMessages, qm::files::kHelp,
-    qm::files::kHelpChannel, qm::files::kHelpRegister, qm::files::kAnnounce,
-    qm::files::kBans,     qm::files::kUsers,    qm::files::kMail,
-};
 
 void PrintLine(std::string_view line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
@@ -46,25 +36,6 @@ public:
     }
 };
 
-// A data directory holding none of the program's files gets the shipped
-// defaults; one holding only some is left alone, so that start-up reports
-// what is missing instead of quietly replacing it.
-bool SeedIfEmpty(const fs::path& dir, const fs::path& defaults) {
-    for (const char* name : kProgramFiles)
-        if (fs::exists(dir / name)) return false;
-    fs::create_directories(dir);
-    for (const char* name : kProgramFiles)
-        fs::copy_file(defaults / name, dir / name, fs::copy_options::skip_existing);
-    return true;
-}
-
-// The administrator password is the first line of its file (empty for an
-// empty file). It goes straight into the settings and nowhere else.
-std::string ReadAdminPass(const std::string& file) {
-    const auto lines = qm::ReadLines(file);
-    return lines.empty() ? std::string() : lines.front();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,48 +48,17 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     CLI::App app{"Quillmoot chat server daemon"};
-    std::string dataDir = ".";
-    std::string defaultsDir = QM_DEFAULTS_DIR;
-    app.add_option("--data-dir", dataDir,
-                   "Directory of the settings, text files, user.dat, mail.dat and logs")
-        ->capture_default_str();
-    app.add_option("--defaults-dir", defaultsDir,
-                   "Shipped default files, copied into an empty data directory")
-        ->capture_default_str();
-    std::string adminPassFile;
-    app.add_option("--admin-pass-file", adminPassFile,
-                   "File whose first line is the administrator password for /admin (read again on SIGHUP)");
-    bool startIrc = false;
-    app.add_flag("--irc", startIrc,
-                 "Start the IRC link at start-up and keep it up (its values are read from the preference store)");
-    app.set_version_flag("--version", std::string("quillmootd ") + QM_VERSION);
+    qm::FrontEndOptions frontEnd;
+    qm::AddFrontEndOptions(app, frontEnd, "quillmootd");
     CLI11_PARSE(app, argc, argv);
 
-    std::string adminPass;
-    if (!adminPassFile.empty()) {
-        try {
-            adminPass = ReadAdminPass(adminPassFile);
-        } catch (const qm::FileError& e) {
-            std::cerr << "quillmootd: " << e.what() << std::endl;
-            return 1;
-        }
-    }
-
-    bool seeded = false;
+    qm::CoreHostOptions options;
     try {
-        seeded = SeedIfEmpty(dataDir, defaultsDir);
-    } catch (const fs::filesystem_error& e) {
-        std::cerr << "quillmootd: cannot seed " << dataDir << ": " << e.what() << std::endl;
+        options = qm::PrepareCore(frontEnd);
+    } catch (const qm::FrontEndError& e) {
+        std::cerr << "quillmootd: " << e.what() << std::endl;
         return 1;
     }
-
-    qm::CoreHostOptions options;
-    options.server.dataDir = dataDir;
-    options.adminPass = std::move(adminPass);
-    options.startIrc = startIrc;
-    if (seeded)
-        options.startupNotes.push_back("Data directory " + fs::absolute(dataDir).string() +
-                                       " was seeded with the shipped defaults.");
     ConsoleObserver observer;
     qm::CoreHost core(observer, std::move(options));
     std::promise<bool> started;
@@ -132,14 +72,14 @@ int main(int argc, char** argv) {
         if (sigwait(&signals, &number) != 0) continue;
         if (number != SIGHUP) break;
         core.ReloadSettings();
-        if (adminPassFile.empty()) continue;
+        if (frontEnd.adminPassFile.empty()) continue;
         // Read here, off the core's thread; a file that cannot be read leaves
         // the password as it was.
         try {
-            core.Post([pass = ReadAdminPass(adminPassFile)](qm::OperatorApi& server) mutable {
+            core.Post([pass = qm::ReadAdminPass(frontEnd.adminPassFile)](qm::OperatorApi& server) mutable {
                 server.SetSetting("AdminPass", std::move(pass));
             });
-        } catch (const qm::FileError& e) {
+        } catch (const qm::FrontEndError& e) {
             std::cerr << "quillmootd: " << e.what() << "; the administrator password is unchanged" << std::endl;
         }
     }

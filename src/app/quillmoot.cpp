@@ -1,0 +1,60 @@
+// quillmoot: the chat server with its operator console. The core runs on a
+// thread of its own; the windows run on the GUI thread and reach it only
+// through the host.
+#include <CLI/CLI.hpp>
+#include <QApplication>
+#include <iostream>
+
+#include "console/core_events.h"
+#include "console/main_window.h"
+#include "host/core_host.h"
+#include "host/front_end_options.h"
+#include "storage/preferences.h"
+
+namespace {
+
+// How long the end waits for user.dat, mail.dat and the log to be written.
+constexpr auto kCloseLimit = std::chrono::seconds(30);
+
+// What the window acts on before the operator changes anything: the
+// password the core was given, and the tray preference the core reads too.
+qm::console::ConsoleSettings InitialConsoleSettings(const qm::CoreHostOptions& options) {
+    return {options.adminPass, qm::PreferenceStore(options.server.preferencesFile).GetBool("Icon", false)};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App cli{"Quillmoot chat server with its operator console"};
+    qm::FrontEndOptions frontEnd;
+    qm::AddFrontEndOptions(cli, frontEnd, "quillmoot");
+    // Parsed before the window system is reached, so that --help and
+    // --version work without a display.
+    CLI11_PARSE(cli, argc, argv);
+
+    qm::CoreHostOptions options;
+    qm::console::ConsoleSettings settings;
+    try {
+        options = qm::PrepareCore(frontEnd);
+        settings = InitialConsoleSettings(options);
+    } catch (const std::exception& e) {
+        std::cerr << "quillmoot: " << e.what() << std::endl;
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Quillmoot");
+    // Message boxes may close while the window sits in the tray; only the
+    // window's own close ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    qm::console::CoreEvents events;
+    qm::CoreHost host(events, std::move(options));
+    qm::console::MainWindow window(host, events, std::move(settings));
+    QObject::connect(&window, &qm::console::MainWindow::closed, &app, &QApplication::quit);
+    window.show();
+    // A step that fails has shown its error; the window stays for the operator.
+    host.Start([](bool) {});
+    const int status = QApplication::exec();
+    return host.Stop(kCloseLimit) && status == 0 ? 0 : 1;
+}

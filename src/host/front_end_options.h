@@ -1,0 +1,49 @@
+#pragma once
+// What the two programs (quillmootd and the console quillmoot) share before
+// the core starts: the command-line options, the administrator password file,
+// and the shipped defaults copied into an empty data directory.
+#include <stdexcept>
+#include <string>
+
+#include "host/core_host.h"
+
+namespace CLI {
+class App;
+}
+
+namespace qm {
+
+// A step before start-up failed; what() says which, for the program to print.
+class FrontEndError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct FrontEndOptions {
+    FrontEndOptions();
+    std::string dataDir = ".";
+    std::string defaultsDir;  // data/ of the source tree
+    std::string adminPassFile;
+    bool startIrc = false;
+};
+
+// Adds --data-dir, --defaults-dir, --admin-pass-file, --irc and
+// --version ("<program> <version>") to `app`, filling `options`.
+void AddFrontEndOptions(CLI::App& app, FrontEndOptions& options, const std::string& program);
+
+// Reads the administrator password and seeds an empty data directory; the
+// core's options then carry both, with a start-up note when it was seeded.
+// Throws FrontEndError.
+CoreHostOptions PrepareCore(const FrontEndOptions& options);
+
+// The administrator password is the first line of its file (empty for an
+// empty file). Throws FrontEndError when the file cannot be read.
+std::string ReadAdminPass(const std::string& file);
+
+// Copies the shipped defaults into `dir` when it holds none of the program's
+// files; one holding only some is left alone, so that start-up reports what
+// is missing instead of quietly replacing it. Returns whether it copied.
+// Throws FrontEndError.
+bool SeedIfEmpty(const std::string& dir, const std::string& defaults);
+
+}  // namespace qm
