@@ -34,4 +34,8 @@ void CoreEvents::LinkStateChanged(LinkState state) {
     OnGuiThread([this, state] { emit linkStateChanged(state); });
 }
 
+void CoreEvents::BansChanged(const std::vector<std::string>& bans) {
+    OnGuiThread([this, bans] { emit bansChanged(bans); });
+}
+
 }  // namespace qm::console

@@ -22,6 +22,7 @@ public:
     void OperatorError(const std::string& message) override;
     void LinkLogLineAdded(const std::string& line) override;
     void LinkStateChanged(LinkState state) override;
+    void BansChanged(const std::vector<std::string>& bans) override;
 
 signals:
     void logLine(const QString& line);
@@ -31,6 +32,7 @@ signals:
     void operatorError(const QString& message);
     void linkLogLine(const QString& line);
     void linkStateChanged(qm::LinkState state);
+    void bansChanged(const std::vector<std::string>& bans);
 
 private:
     // Runs `emitter` on this object's thread, after what was queued before it.
