@@ -195,6 +195,29 @@ private slots:
         QCOMPARE(Password()->text(), QString());
     }
 
+    void aPasswordChangedWhileLockedIsTheOneThatUnlocks() {
+        Open("Sesame");
+        FileAction("Lock")->trigger();
+        window_->SetSettings({"Open up", false});
+        QTest::keyClicks(Password(), "Sesame");
+        QTest::mouseClick(UnlockButton(), Qt::LeftButton);
+        QVERIFY(ShowsLock());
+        QTest::keyClicks(Password(), "Open up");
+        QTest::mouseClick(UnlockButton(), Qt::LeftButton);
+        QVERIFY(ShowsConsole());
+    }
+
+    void theQuickMenuStaysWhileLocked() {
+        Open("Sesame");
+        FileAction("Lock")->trigger();
+        QVERIFY(ShowsLock());
+        const QMenu* quick = window_->findChild<QSystemTrayIcon*>()->contextMenu();
+        for (const QAction* action : quick->actions()) {
+            QVERIFY2(action->isVisible(), qPrintable(action->text()));
+            QCOMPARE(action->isEnabled(), action != FileAction("&Activate"));
+        }
+    }
+
     void theLogGoesOnWhileLocked() {
         Open("Sesame");
         FileAction("Lock")->trigger();
