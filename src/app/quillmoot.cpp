@@ -6,21 +6,14 @@
 #include <iostream>
 
 #include "console/core_events.h"
-#include "console/main_window.h"
+#include "console/console_windows.h"
 #include "host/core_host.h"
 #include "host/front_end_options.h"
-#include "storage/preferences.h"
 
 namespace {
 
 // How long the end waits for user.dat, mail.dat and the log to be written.
 constexpr auto kCloseLimit = std::chrono::seconds(30);
-
-// What the window acts on before the operator changes anything: the
-// password the core was given, and the tray preference the core reads too.
-qm::console::ConsoleSettings InitialConsoleSettings(const qm::CoreHostOptions& options) {
-    return {options.adminPass, qm::PreferenceStore(options.server.preferencesFile).GetBool("Icon", false)};
-}
 
 }  // namespace
 
@@ -33,10 +26,8 @@ int main(int argc, char** argv) {
     CLI11_PARSE(cli, argc, argv);
 
     qm::CoreHostOptions options;
-    qm::console::ConsoleSettings settings;
     try {
         options = qm::PrepareCore(frontEnd);
-        settings = InitialConsoleSettings(options);
     } catch (const std::exception& e) {
         std::cerr << "quillmoot: " << e.what() << std::endl;
         return 1;
@@ -50,11 +41,12 @@ int main(int argc, char** argv) {
 
     qm::console::CoreEvents events;
     qm::CoreHost host(events, std::move(options));
-    qm::console::MainWindow window(host, events, std::move(settings));
-    QObject::connect(&window, &qm::console::MainWindow::closed, &app, &QApplication::quit);
-    window.show();
+    qm::console::ConsoleWindows windows(host, events);
+    QObject::connect(&windows.main, &qm::console::MainWindow::closed, &app, &QApplication::quit);
+    windows.main.show();
     // A step that fails has shown its error; the window stays for the operator.
     host.Start([](bool) {});
+    windows.CoreStarted();
     const int status = QApplication::exec();
     return host.Stop(kCloseLimit) && status == 0 ? 0 : 1;
 }

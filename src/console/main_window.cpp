@@ -9,6 +9,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
+#include "console/core_call.h"
 #include "console/core_events.h"
 #include "console/latin1.h"
 #include "console/lock_screen.h"
@@ -16,10 +17,9 @@
 
 namespace qm::console {
 
-MainWindow::MainWindow(CoreHost& host, CoreEvents& events, ConsoleSettings settings, QWidget* parent)
+MainWindow::MainWindow(CoreHost& host, CoreEvents& events, QWidget* parent)
     : QMainWindow(parent),
       host_(host),
-      settings_(std::move(settings)),
       log_(new LogView(kLogLines)),
       lockScreen_(new LockScreen),
       pages_(new QStackedWidget(this)) {
@@ -83,19 +83,29 @@ void MainWindow::Post(void (OperatorApi::*action)()) {
 
 bool MainWindow::IsLocked() const { return pages_->currentWidget() == lockScreen_; }
 
+// The administrator password is the core's live setting, asked for at each
+// use: the Properties dialog may have changed it, even while locked.
 void MainWindow::Lock() {
-    if (settings_.AdminPass.empty()) {
-        ShowMessage(QMessageBox::Warning, tr("Set a password"),
-                    tr("Please set an admin password first (even if you don't enable remote administration)"));
-        return;
-    }
-    SetLocked(true);
+    AskCore(host_, this, [](OperatorApi& api) { return api.SettingValues().AdminPass.empty(); },
+            [this](bool noPassword) {
+                if (!noPassword) {
+                    SetLocked(true);
+                    return;
+                }
+                ShowMessage(QMessageBox::Warning, tr("Set a password"),
+                            tr("Please set an admin password first (even if you don't enable remote administration)"));
+            });
 }
 
 void MainWindow::TryUnlock(const QString& password) {
-    // Exactly, letter case included; a wrong password earns no message.
-    if (password == FromBytes(settings_.AdminPass)) SetLocked(false);
     lockScreen_->Clear();
+    // Exactly, letter case included; a wrong password earns no message.
+    AskCore(host_, this, [password = ToBytes(password)](OperatorApi& api) {
+                return password == api.SettingValues().AdminPass;
+            },
+            [this](bool right) {
+                if (right) SetLocked(false);
+            });
 }
 
 void MainWindow::SetLocked(bool locked) {
@@ -121,7 +131,11 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && settings_.Icon) MinimiseToTray();
+    if (event->type() != QEvent::WindowStateChange || !isMinimized()) return;
+    // "Icon to tray" is the core's live preference.
+    AskCore(host_, this, [](OperatorApi& api) { return api.SettingValues().Icon; }, [this](bool toTray) {
+        if (toTray && isMinimized()) MinimiseToTray();
+    });
 }
 
 void MainWindow::MinimiseToTray() {

@@ -6,7 +6,6 @@
 #include <QMainWindow>
 #include <QMessageBox>
 
-#include "console/console_settings.h"
 #include "host/core_host.h"
 
 class QAction;
@@ -36,10 +35,9 @@ public:
         QAction* userData;
     };
 
-    MainWindow(CoreHost& host, CoreEvents& events, ConsoleSettings settings, QWidget* parent = nullptr);
+    MainWindow(CoreHost& host, CoreEvents& events, QWidget* parent = nullptr);
 
     const ConfigureActions& configureActions() const { return configure_; }
-    void SetSettings(ConsoleSettings settings) { settings_ = std::move(settings); }
     bool IsLocked() const;
 
 signals:
@@ -62,7 +60,6 @@ private:
     void ShowMessage(QMessageBox::Icon icon, const QString& title, const QString& text);
 
     CoreHost& host_;
-    ConsoleSettings settings_;
     LogView* log_;
     LockScreen* lockScreen_;
     QStackedWidget* pages_;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "console/core_call.h"
 #include "console/log_view.h"
 #include "console/main_window.h"
 #include "console/star_field.h"
@@ -52,10 +53,11 @@ class MainWindowTest : public QObject {
 private:
     void Open(const std::string& adminPass = "", bool icon = false) {
         core_ = std::make_unique<ConsoleCore>(adminPass);
-        window_ = std::make_unique<MainWindow>(*core_->host, core_->events, console::ConsoleSettings{adminPass, icon});
+        window_ = std::make_unique<MainWindow>(*core_->host, core_->events);
         window_->show();
         QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
         QVERIFY(core_->Start());
+        core_->Ask<bool>([icon](OperatorApi& api) { return api.SetSetting("Icon", icon ? "1" : "0"); });
         QTRY_VERIFY(LogText().contains("Databases ready."));
     }
     QMenu* Menu(const QString& title) const {
@@ -73,6 +75,17 @@ private:
     bool ShowsLock() const {
         return !window_->menuBar()->isVisible() && !Log()->isVisible() && Password()->isVisible() &&
                UnlockButton()->isVisible() && Stars()->IsAnimating();
+    }
+    // File, Lock; the window asks the core for the password first.
+    void LockNow() {
+        FileAction("Lock")->trigger();
+        QTRY_VERIFY(ShowsLock());
+    }
+    // Lets the answers to what the window asked the core so far arrive.
+    void Settle() {
+        bool back = false;
+        console::AskCore(*core_->host, window_.get(), [](OperatorApi&) { return true; }, [&](bool) { back = true; });
+        QTRY_VERIFY(back);
     }
     // Opens the File menu and clicks `item`, with the mouse as the operator would.
     void ChooseFromFileMenu(QAction* item) {
@@ -175,13 +188,13 @@ private slots:
     void unlockTakesExactlyThePassword() {
         QFETCH(QString, wrong);
         Open("Sesame");
-        FileAction("Lock")->trigger();
-        QVERIFY(ShowsLock());
+        LockNow();
         QVERIFY(window_->IsLocked());
 
         QTest::keyClicks(Password(), wrong);
         QCOMPARE(Password()->displayText(), QString(wrong.size(), '!'));
         QTest::mouseClick(UnlockButton(), Qt::LeftButton);
+        Settle();
         QVERIFY(ShowsLock());
         QCOMPARE(Password()->text(), QString());
         QVERIFY(OpenMessageBoxes().isEmpty());
@@ -189,7 +202,7 @@ private slots:
         QTest::keyClicks(Password(), "Sesame");
         QCOMPARE(Password()->displayText(), QString("!!!!!!"));
         QTest::keyClick(Password(), Qt::Key_Return);
-        QVERIFY(ShowsConsole());
+        QTRY_VERIFY(ShowsConsole());
         QVERIFY(!window_->IsLocked());
         QVERIFY(!Stars()->IsAnimating());
         QCOMPARE(Password()->text(), QString());
@@ -197,20 +210,20 @@ private slots:
 
     void aPasswordChangedWhileLockedIsTheOneThatUnlocks() {
         Open("Sesame");
-        FileAction("Lock")->trigger();
-        window_->SetSettings({"Open up", false});
+        LockNow();
+        core_->Ask<bool>([](OperatorApi& api) { return api.SetSetting("AdminPass", "Open up"); });
         QTest::keyClicks(Password(), "Sesame");
         QTest::mouseClick(UnlockButton(), Qt::LeftButton);
+        Settle();
         QVERIFY(ShowsLock());
         QTest::keyClicks(Password(), "Open up");
         QTest::mouseClick(UnlockButton(), Qt::LeftButton);
-        QVERIFY(ShowsConsole());
+        QTRY_VERIFY(ShowsConsole());
     }
 
     void theQuickMenuStaysWhileLocked() {
         Open("Sesame");
-        FileAction("Lock")->trigger();
-        QVERIFY(ShowsLock());
+        LockNow();
         const QMenu* quick = window_->findChild<QSystemTrayIcon*>()->contextMenu();
         for (const QAction* action : quick->actions()) {
             QVERIFY2(action->isVisible(), qPrintable(action->text()));
@@ -220,7 +233,7 @@ private slots:
 
     void theLogGoesOnWhileLocked() {
         Open("Sesame");
-        FileAction("Lock")->trigger();
+        LockNow();
         QCOMPARE(Greeting(core_->ListeningPort()), kGreeting);
         QTRY_VERIFY(LogText().contains("Client connecting: 127.0.0.1"));
     }
@@ -237,7 +250,7 @@ private slots:
         QSignalSpy closed(window_.get(), &MainWindow::closed);
         std::filesystem::remove(core_->DataFile(files::kUsers));
         std::filesystem::remove(core_->DataFile(files::kMail));
-        FileAction("Lock")->trigger();
+        LockNow();
         if (byExit)
             exit->trigger();
         else
@@ -284,6 +297,8 @@ private slots:
         const bool toTray = icon && QSystemTrayIcon::isSystemTrayAvailable();
         for (int round = 0; round < 2; ++round) {
             window_->showMinimized();
+            // The window asks the core for the preference first.
+            Settle();
             QTRY_COMPARE(window_->isVisible(), !toTray);
             QCOMPARE(tray->isVisible(), toTray);
             if (toTray) emit tray->activated(QSystemTrayIcon::DoubleClick);
@@ -293,6 +308,7 @@ private slots:
         }
         // Where there is no tray, the log says so once. A line logged after
         // the minimising shows only once everything before it has.
+        Settle();
         core_->events.LogLineAdded("after minimising");
         QTRY_VERIFY(LogText().contains("after minimising"));
         QCOMPARE(LogText().count(note), icon && !toTray ? 1 : 0);

@@ -108,7 +108,7 @@ TEST_F(PropertiesDialogTest, OkayWithASaverThatIsNoNumberStaysOpenWithTheError) 
 TEST_F(PropertiesDialogTest, UntickingRemoteAdministrationEmptiesThePassword) {
     Start();
     Open(Dialog());
-    QTest::mouseClick(Dialog().RemoteAdmin(), Qt::LeftButton);
+    QTest::keyClick(Dialog().RemoteAdmin(), Qt::Key_Space);
     EXPECT_TRUE(Dialog().Line("AdminPass")->isEnabled());
     Type("AdminPass", "Sesame");
     Settle();
@@ -118,7 +118,7 @@ TEST_F(PropertiesDialogTest, UntickingRemoteAdministrationEmptiesThePassword) {
     amy.Send("/admin Sesame\r\n");
     EXPECT_NE(amy.ReadUntil("Admin mode enabled."), "");
 
-    QTest::mouseClick(Dialog().RemoteAdmin(), Qt::LeftButton);
+    QTest::keyClick(Dialog().RemoteAdmin(), Qt::Key_Space);
     EXPECT_FALSE(Dialog().Line("AdminPass")->isEnabled());
     EXPECT_EQ(Dialog().Line("AdminPass")->text(), "");
     Settle();
@@ -129,7 +129,7 @@ TEST_F(PropertiesDialogTest, IconToTrayIsAPreference) {
     Start();
     Open(Dialog());
     Dialog().Tabs()->setCurrentIndex(3);
-    QTest::mouseClick(Dialog().IconToTray(), Qt::LeftButton);
+    QTest::keyClick(Dialog().IconToTray(), Qt::Key_Space);
     Settle();
     EXPECT_TRUE(Values().Icon);
     EXPECT_NE(File("preferences").find("Icon=true"), std::string::npos);
