@@ -84,8 +84,10 @@ std::string WindowFixture::File(const char* name) const { return ReadFileBytes(d
 
 // The widgets need an application; without a display they draw offscreen.
 int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Listing the tests (as the build does) needs no window system.
+    if (::testing::GTEST_FLAG(list_tests)) return RUN_ALL_TESTS();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
