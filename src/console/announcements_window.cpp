@@ -9,6 +9,7 @@
 #include "console/core_call.h"
 #include "console/latin1.h"
 #include "console/multi_line.h"
+#include "console/terminal_text.h"
 
 namespace qm::console {
 
@@ -22,7 +23,8 @@ AnnouncementsWindow::AnnouncementsWindow(CoreHost& core, QWidget* mainWindow)
       exit_(new QPushButton(QStringLiteral("Exit"))) {
     setWindowTitle(QStringLiteral("Announcements"));
     text_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    text_->setMinimumSize(380, 140);
+    // A terminal's 80 columns and a little more: the shipped text has 82.
+    ShowAsTerminal(*text_, 84, 8);
     connect(text_, &QPlainTextEdit::textChanged, this, [this] {
         if (filling_) return;
         core_.Post([text = ToBytes(text_->toPlainText())](OperatorApi& api) mutable {

@@ -38,6 +38,8 @@ LockScreen::LockScreen(QWidget* parent)
     setFocusProxy(password_);
 
     auto* top = new QHBoxLayout;
+    // The stars reach the window's edges; the field and the button keep off them.
+    top->setContentsMargins(6, 6, 6, 6);
     top->addWidget(password_, 1);
     top->addWidget(unlock);
     auto* layout = new QVBoxLayout(this);

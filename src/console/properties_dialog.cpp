@@ -14,6 +14,7 @@
 #include "console/latin1.h"
 #include "console/multi_line.h"
 #include "console/password_mask.h"
+#include "console/terminal_text.h"
 
 namespace qm::console {
 
@@ -85,7 +86,9 @@ QLineEdit* PropertiesDialog::AddLine(QFormLayout& form, const QString& label, co
 QPlainTextEdit* PropertiesDialog::AddText(QVBoxLayout& column, const QString& label, const std::string& name) {
     auto* field = new QPlainTextEdit;
     field->setLineWrapMode(QPlainTextEdit::NoWrap);
-    field->setMinimumSize(420, 160);
+    // Wide enough for the longest shipped help line (98 characters); the
+    // second tab holds two of them, each tall enough for its shipped text.
+    ShowAsTerminal(*field, 100, 10);
     connect(field, &QPlainTextEdit::textChanged, this, [this, name, field] {
         if (!filling_) Set(name, ToBytes(field->toPlainText()));
     });
@@ -142,7 +145,9 @@ void PropertiesDialog::BuildAdvanced() {
     AddLine(*form, QStringLiteral("Listen on Port Number:"), "Port", 5)->setMaximumWidth(80);
     auto* note = new QLabel(
         QStringLiteral("Note: This will not change until the server is deactivated and then reactivated."));
-    note->setWordWrap(true);
+    // On one line, not wrapped: a wrapped label's height depends on its
+    // width, and the fixed-size dialog would change its size whenever this
+    // tab is shown.
     form->addRow(note);
     AddTab(*tabs_, QStringLiteral("Advanced"), form);
 }
