@@ -1,6 +1,6 @@
 #pragma once
-// quillmootd as a child process, with its standard output and error read
-// back by the test.
+// quillmootd (or the console, quillmoot, without a display) as a child
+// process, with its standard output and error read back by the test.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -20,7 +20,8 @@ using namespace std::chrono_literals;
 
 class Daemon {
 public:
-    explicit Daemon(const std::filesystem::path& dataDir, const std::vector<std::string>& extraArgs = {}) {
+    explicit Daemon(const std::filesystem::path& dataDir, const std::vector<std::string>& extraArgs = {},
+                    const char* program = QM_DAEMON_PATH) {
         int out[2], err[2];
         EXPECT_EQ(::pipe(out), 0);
         EXPECT_EQ(::pipe(err), 0);
@@ -33,10 +34,11 @@ public:
             const std::string dir = dataDir.string();
             // Keep the preference store out of the user's home.
             ::setenv("XDG_CONFIG_HOME", (dataDir / "config").c_str(), 1);
-            std::vector<const char*> argv = {QM_DAEMON_PATH, "--data-dir", dir.c_str()};
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            std::vector<const char*> argv = {program, "--data-dir", dir.c_str()};
             for (const auto& arg : extraArgs) argv.push_back(arg.c_str());
             argv.push_back(nullptr);
-            ::execv(QM_DAEMON_PATH, const_cast<char* const*>(argv.data()));
+            ::execv(program, const_cast<char* const*>(argv.data()));
             ::_exit(127);
         }
         ::close(out[1]);

@@ -120,6 +120,26 @@ TEST_F(DaemonTest, RegistrationSurvivesAKillSoonAfterIt) {
     EXPECT_EQ(daemon.Signal(SIGTERM), 0);
 }
 
+TEST_F(DaemonTest, ConsoleEndsOnTerminateAndSavesEverything) {
+    const unsigned short port = FreePort();
+    PrepareDataDir(port);
+    Daemon console(dir_, {}, QM_CONSOLE_PATH);
+    // The console logs into its window; a connection that is answered shows it runs.
+    std::string heard;
+    for (int attempt = 0; attempt < 100 && heard.empty(); ++attempt) {
+        if (attempt > 0) std::this_thread::sleep_for(100ms);
+        if (!test::Accepts(port)) continue;
+        test::TestClient ann(port);
+        ann.Send("Ann\r\n/reg secret\r\n");
+        heard = ann.ReadUntil("You have been registered.\r\n");
+    }
+    ASSERT_NE(heard, "");
+    fs::remove(dir_ / "mail.dat");
+    EXPECT_EQ(console.Signal(SIGTERM), 0) << console.Stderr();
+    EXPECT_EQ(ReadLines(dir_ / "user.dat").front(), "Ann");
+    EXPECT_TRUE(fs::exists(dir_ / "mail.dat"));
+}
+
 // Logs in as `nick`, tries "/admin <password>" and returns what came back
 // (up to the answer to an empty line sent after it).
 std::string TryAdmin(unsigned short port, const std::string& nick, const std::string& password) {

@@ -7,6 +7,7 @@
 
 #include "console/core_events.h"
 #include "console/console_windows.h"
+#include "console/quit_on_signals.h"
 #include "host/core_host.h"
 #include "host/front_end_options.h"
 
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
     // Message boxes may close while the window sits in the tray; only the
     // window's own close ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
+    qm::console::QuitOnSignals(&app);
 
     qm::console::CoreEvents events;
     qm::CoreHost host(events, std::move(options));
