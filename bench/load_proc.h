@@ -19,6 +19,9 @@ std::optional<double> CpuSeconds(pid_t pid);
 // CPU time this process has used so far, in seconds.
 double OwnCpuSeconds();
 
+// The most resident memory this process has had so far, in KiB.
+long OwnPeakRssKiB();
+
 // Resident set size in KiB (VmRSS of /proc/<pid>/status).
 std::optional<long> RssKiB(pid_t pid);
 

@@ -89,6 +89,25 @@ void Swarm::Open(int id) {
     ++opened_;
 }
 
+void Swarm::LogInAll(int inflight) {
+    int next = 0;
+    auto open_more = [&] {
+        while (next < size() && (inflight <= 0 || next - ready() < inflight)) Open(next++);
+    };
+    on_ready = [&](int) { open_more(); };
+    open_more();
+    constexpr std::uint64_t kSecond = 1'000'000'000;
+    std::uint64_t next_check = NowNs() + kSecond;
+    while (ready() < size()) {
+        Poll(kSecond / 20);
+        if (NowNs() >= next_check) {
+            RetrySilent(10 * kSecond);
+            next_check = NowNs() + kSecond;
+        }
+    }
+    on_ready = nullptr;
+}
+
 void Swarm::Poll(std::uint64_t max_wait_ns) {
     const std::uint64_t now = NowNs();
     if (config_.deadline_ns != 0) {

@@ -51,6 +51,9 @@ public:
     int size() const { return static_cast<int>(conns_.size()); }
     // Starts connecting client `id`; it logs in by itself as data arrives.
     void Open(int id);
+    // Opens every client and returns once all are logged in, keeping at most
+    // `inflight` logins under way (all at once when it is 0). Uses on_ready.
+    void LogInAll(int inflight);
     // Waits up to `max_wait_ns` for socket events and handles them all.
     void Poll(std::uint64_t max_wait_ns);
 

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "load_proc.h"
+#include "load_report.h"
 #include "load_swarm.h"
 
 namespace qm::bench {
@@ -47,36 +48,6 @@ struct Options {
     SwarmConfig swarm;
 };
 
-// The result line: key=value pairs in the order added.
-class Report {
-public:
-    void Add(const std::string& key, const std::string& value) { fields_.emplace_back(key, value); }
-    void Add(const std::string& key, double value, int decimals) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%.*f", decimals, value);
-        Add(key, std::string(text));
-    }
-    void Add(const std::string& key, std::int64_t value) { Add(key, std::to_string(value)); }
-    void Print() const {
-        std::string line;
-        for (const auto& [key, value] : fields_) line += (line.empty() ? "" : " ") + key + "=" + value;
-        std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
-    }
-
-private:
-    std::vector<std::pair<std::string, std::string>> fields_;
-};
-
-// Nearest-rank percentile of the values, in milliseconds; reorders them.
-double PercentileMs(std::vector<std::uint64_t>& values, double fraction) {
-    if (values.empty()) return 0;
-    auto rank = static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(values.size())));
-    auto nth = values.begin() + static_cast<std::ptrdiff_t>(std::clamp<std::size_t>(rank, 1, values.size()) - 1);
-    std::nth_element(values.begin(), nth, values.end());
-    return static_cast<double>(*nth) / kMs;
-}
-
 void AddLatencies(Report& report, std::vector<std::uint64_t>& latencies, const std::string& prefix = "") {
     report.Add(prefix + "p50_ms", PercentileMs(latencies, 0.50), 3);
     report.Add(prefix + "p99_ms", PercentileMs(latencies, 0.99), 3);
@@ -102,24 +73,9 @@ public:
     // Logs every client in, keeping at most `inflight` logins under way
     // (all at once when it is 0).
     void LoginAll(Swarm& swarm, int inflight) {
-        int next = 0;
-        auto open_more = [&] {
-            while (next < swarm.size() && (inflight <= 0 || next - swarm.ready() < inflight))
-                swarm.Open(next++);
-        };
-        swarm.on_ready = [&](int) { open_more(); };
         phase_ = Phase::kLogin;
         logging_in_ = &swarm;
-        open_more();
-        std::uint64_t next_check = NowNs() + kSecond;
-        while (swarm.ready() < swarm.size()) {
-            swarm.Poll(50 * kMs);
-            if (NowNs() >= next_check) {
-                swarm.RetrySilent(10 * kSecond);
-                next_check = NowNs() + kSecond;
-            }
-        }
-        swarm.on_ready = nullptr;
+        swarm.LogInAll(inflight);
         Note("logged in");
     }
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Measures quillmootd and ngircd on the same workloads with qm_load, on
 # 127.0.0.1 only, and writes the figures and their ratios to docs/PERFORMANCE.md.
+# The console's GUI latency under a login storm is measured by
+# qm_console_probe, which runs the console itself (offscreen).
 #
 # Usage: bench/run.sh [--runs N] [--out FILE] [--only LABELS]
 #   --runs N       runs of every measurement, the median is reported (default 1:
@@ -28,6 +30,8 @@ while [ $# -gt 0 ]; do
     *) usage ;;
   esac
 done
+# selected LABEL: whether --only leaves that measurement in.
+selected() { [ -z "$only" ] || [[ ",$only," == *",$1,"* ]]; }
 
 say() { echo "run.sh: $*" >&2; }
 
@@ -49,6 +53,8 @@ NGIRCD=$(command -v ngircd || echo /usr/sbin/ngircd)
 tmp=$(mktemp -d /tmp/qm-bench.XXXXXX)
 daemon=${QM_BENCH_DAEMON:-}
 daemon_problem=""
+probe=""
+probe_problem="the project does not build"
 say "building (Release) into build-bench/"
 if cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >"$tmp/build.log" 2>&1 &&
    cmake --build build-bench --target qm_load >>"$tmp/build.log" 2>&1; then
@@ -58,6 +64,16 @@ if cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >"$tmp/build.lo
       daemon=build-bench/quillmootd
     else
       daemon_problem="quillmootd does not build"
+    fi
+  fi
+  # Qt and the console take a while to build; only when they are measured.
+  if selected console; then
+    if cmake --build build-bench --target qm_console_probe >>"$tmp/build.log" 2>&1; then
+      probe=build-bench/bench/qm_console_probe
+    else
+      probe_problem="qm_console_probe does not build"
+      say "$probe_problem (log below)"
+      tail -20 "$tmp/build.log" >&2
     fi
   fi
 else
@@ -202,14 +218,13 @@ measurements=(
   "login10|180|--scenario login --clients 2000 --inflight 10"
   "loginall|180|--scenario login --clients 2000 --inflight 0"
   "bridge|90|--scenario bridge --clients 50 --irc-clients 50 --rate 4 --duration 20"
+  "console|120|--clients 2000 --inflight 0"
 )
 if [ -n "$only" ]; then
   for label in ${only//,/ }; do
     printf '%s\n' "${measurements[@]}" | grep -q "^$label|" || { say "no measurement named $label"; usage; }
   done
 fi
-# selected LABEL: whether --only leaves that measurement in.
-selected() { [ -z "$only" ] || [[ ",$only," == *",$1,"* ]]; }
 results=$tmp/results.txt
 failures=$tmp/failures.txt
 : >"$results"
@@ -254,6 +269,29 @@ measure() {  # server label timeout options...
   stop_server
 }
 
+# The console: qm_console_probe runs the core and the windows in one process,
+# with its own clients; no server is started for it, and ngircd has no
+# counterpart.
+measure_console() {  # label timeout options...
+  local label=$1 timeout=$2
+  shift 2
+  if [ -z "$probe" ]; then
+    echo "quillmoot $label: $probe_problem" >>"$failures"
+    return
+  fi
+  nick_serial=$((nick_serial + 1))
+  local line
+  # The probe's own --timeout covers the logins; this one a GUI that never returns.
+  if line=$(QT_QPA_PLATFORM=offscreen timeout "$((timeout + 60))" "$probe" --timeout "$timeout" \
+              --nick-prefix "b${nick_serial}x" "$@" 2>"$tmp/load.err"); then
+    echo "server=quillmoot label=$label $line" >>"$results"
+    say "quillmoot $label: $line"
+  else
+    echo "quillmoot $label: $(tail -1 "$tmp/load.err")" >>"$failures"
+    say "quillmoot $label FAILED: $(tail -1 "$tmp/load.err")"
+  fi
+}
+
 servers=(ngircd)
 [ -n "$daemon" ] && servers=(quillmoot ngircd)
 started=$(date +%s)
@@ -261,6 +299,12 @@ for run in $(seq "$runs"); do
   for m in "${measurements[@]}"; do
     IFS='|' read -r label timeout options <<<"$m"
     selected "$label" || continue
+    if [ "$label" = console ]; then
+      say "run $run/$runs: $label"
+      # shellcheck disable=SC2086  # the options are words
+      measure_console "$label" "$timeout" $options
+      continue
+    fi
     for server in "${servers[@]}"; do
       # The IRC link is quillmootd's own; ngircd has no counterpart.
       [ "$label" = bridge ] && [ "$server" = ngircd ] && continue
@@ -297,6 +341,11 @@ row() {
   q=$(median quillmoot "$2" "$3")
   n=$(median ngircd "$2" "$3")
   echo "| $1 | $(fmt "$q" "$4" "$5") | $(fmt "$n" "$4" "$5") | $(ratio "$q" "$n") | $6 |"
+}
+
+# console_row TITLE LABEL KEY SCALE DECIMALS TARGET: quillmoot's figure only.
+console_row() {
+  echo "| $1 | $(fmt "$(median quillmoot "$2" "$3")" "$4" "$5") | $6 |"
 }
 
 # The optimisation log is written by hand: it survives a new report.
@@ -402,9 +451,33 @@ history=""
   row "IRC → chat deliveries" bridge to_chat_deliveries 1 0 ""
   row "link memory (KiB)" bridge link_kib 1 0 ""
   echo
+  echo "## Console responsiveness"
+  echo
+  echo "The console program's core and its seven windows in one process"
+  echo "(\`qm_console_probe\`, bench/; the main window shown on Qt's offscreen"
+  echo "platform), while 2,000 clients of the same process log in all at once over"
+  echo "127.0.0.1 and stay connected. Every 10 ms a thread of the probe posts a"
+  echo "time-stamped call to the GUI thread; its delay is the time until the call"
+  echo "runs. Sampling starts with the first login and goes on for 2 s after the"
+  echo "last, so that what the storm left queued for the GUI counts too. The"
+  echo "target: every call runs within 100 ms of being posted. The log view keeps"
+  echo "at most 5,000 lines. Peak memory is the whole process's peak resident set"
+  echo "(core, windows and the 2,000 clients). ngircd has no counterpart."
+  echo
+  echo "| 2,000 logins, all at once | quillmoot | target |"
+  echo "|---|---|---|"
+  console_row "GUI event delay p50 (ms)" console gui_p50_ms 1 3 ""
+  console_row "GUI event delay p99 (ms)" console gui_p99_ms 1 3 ""
+  console_row "GUI event delay max (ms)" console gui_max_ms 1 3 "≤ 100 ms"
+  console_row "GUI events sampled" console gui_samples 1 0 ""
+  console_row "logins per second" console logins_per_s 1 0 ""
+  console_row "log lines received" console log_lines 1 0 ""
+  console_row "log view lines at the end" console log_blocks 1 0 "≤ 5,000"
+  console_row "peak memory (MiB)" console rss_peak_kib 1024 1 ""
+  echo
   echo "## Every run"
   echo
-  echo "qm_load's result lines, as measured:"
+  echo "The result lines of qm_load and qm_console_probe, as measured:"
   echo
   echo '```'
   cat "$results"
