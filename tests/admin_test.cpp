@@ -138,7 +138,7 @@ TEST_F(AdminTest, RoleNoticesReachEveryHolderIncludingTheSender) {
         EXPECT_EQ(bob_->Collect(), "");
         Set("Bob", [&](TTcpSrvClient& r) {
             r.*c.role = true;
-            r.Channel = "Elsewhere";
+            r.SetChannel("Elsewhere");
         });
         ExpectReply(c.line, c.notice);
         EXPECT_EQ(bob_->Collect(), c.notice);
@@ -169,8 +169,8 @@ TEST_F(AdminTest, UndercoverAndQuietOp) {
 
 TEST_F(AdminTest, KillNoticeGoesToTheVictimsChannelOnly) {
     Set("alice", [](TTcpSrvClient& c) { c.IsServOp = true; });
-    Set("Bob", [](TTcpSrvClient& c) { c.Channel = "Back"; });
-    Set("carol", [](TTcpSrvClient& c) { c.Channel = "back"; });
+    Set("Bob", [](TTcpSrvClient& c) { c.SetChannel("Back"); });
+    Set("carol", [](TTcpSrvClient& c) { c.SetChannel("back"); });
     TestClient dave(port_);
     dave.Login("dave");
     alice_->ReadUntil("*** dave joined\r\n");
@@ -235,7 +235,7 @@ TEST_F(AdminTest, BanThatCannotBeSavedStaysInMemoryAndTellsTheOperator) {
 TEST_F(AdminTest, ForcedJoinAndItsOperatorStatus) {
     Set("alice", [](TTcpSrvClient& c) { c.IsChanOp = true; });
     Set("carol", [](TTcpSrvClient& c) {
-        c.Channel = "Busy";
+        c.SetChannel("Busy");
         c.ChannelLocked = true;
     });
     // Into a locked channel with members: no operator status.
@@ -252,9 +252,7 @@ TEST_F(AdminTest, ForcedJoinAndItsOperatorStatus) {
     ExpectReply("/join MAIN", "*** alice left\r\n");
     EXPECT_EQ(bob_->Collect(), "*** alice joined\r\n");
     EXPECT_FALSE(Get("alice", &TTcpSrvClient::IsOp));
-    std::string channel;
-    OnServer([&](ChatServer& s) { channel = FindClient(s, "alice")->Channel; });
-    EXPECT_EQ(channel, "MAIN");
+    EXPECT_EQ(Read("alice", &TTcpSrvClient::Channel), "MAIN");
     // Undercover: no notices at all.
     Set("alice", [](TTcpSrvClient& c) { c.Undercover = true; });
     ExpectReply("/join Busy", "");
@@ -265,7 +263,7 @@ TEST_F(AdminTest, ForcedJoinAndItsOperatorStatus) {
 TEST_F(AdminTest, ForcedDeopComparesNicknamesExactly) {
     Set("alice", [](TTcpSrvClient& c) {
         c.IsChanOp = true;
-        c.Channel = "Other";
+        c.SetChannel("Other");
     });
     Set("Bob", [](TTcpSrvClient& c) { c.IsOp = true; });
     ExpectReply("/deop bob", "*** User is not online.\r\n");
@@ -276,7 +274,7 @@ TEST_F(AdminTest, ForcedDeopComparesNicknamesExactly) {
     EXPECT_EQ(bob_->Collect(), "*** Bob deopped by alice\r\n");
     EXPECT_EQ(carol_->Collect(), "*** Bob deopped by alice\r\n");
     // The channel comparison is exact too.
-    Set("carol", [](TTcpSrvClient& c) { c.Channel = "MAIN"; });
+    Set("carol", [](TTcpSrvClient& c) { c.SetChannel("MAIN"); });
     ExpectReply("/deop Bob", "");
     EXPECT_EQ(bob_->Collect(), "*** Bob deopped by alice\r\n");
     EXPECT_EQ(carol_->Collect(), "");

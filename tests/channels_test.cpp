@@ -19,7 +19,7 @@ TEST_F(Channels, JoinAnnouncesThePartAndTheJoin) {
     EXPECT_EQ(U("alice").Collect(), "*** bob joined\r\n");
     EXPECT_EQ(U("carol").Collect(), "*** alice left\r\n*** bob left\r\n");
     // The channel is named as typed, and compared without letter case.
-    EXPECT_EQ(Get("bob", &TTcpSrvClient::Channel), "ROOM");
+    EXPECT_EQ(Read("bob", &TTcpSrvClient::Channel), "ROOM");
 
     // Rejoining one's own channel: everybody there hears both, the sender too.
     EXPECT_EQ(Do("alice", "/j room"), "/j room\r\n*** alice left\r\n*** alice joined\r\n");
@@ -55,16 +55,16 @@ TEST_F(Channels, JoinDecidesOperatorStatus) {
     for (const auto& k : cases) {
         SCOPED_TRACE(k.what);
         Set("alice", [&](TTcpSrvClient& c) {
-            c.Channel = "Start";
+            c.SetChannel("Start");
             c.IsOp = k.wasOp;
         });
         Set("bob", [&](TTcpSrvClient& c) {
-            c.Channel = k.bobChannel;
+            c.SetChannel(k.bobChannel);
             c.Undercover = k.bobUndercover;
         });
         Do("alice", "/j " + k.target);
         EXPECT_EQ(Get("alice", &TTcpSrvClient::IsOp), k.isOp);
-        EXPECT_EQ(Get("alice", &TTcpSrvClient::Channel), k.target);
+        EXPECT_EQ(Read("alice", &TTcpSrvClient::Channel), k.target);
         U("bob").Collect();
     }
 }
@@ -74,7 +74,7 @@ TEST_F(Channels, JoinRefusals) {
     TestClient waiting(port_);  // still at the nickname prompt, its pseudo-channel locked
     waiting.ExpectBanner("Hello there.\r\n");
     Set("bob", [](TTcpSrvClient& c) {
-        c.Channel = "Vault";
+        c.SetChannel("Vault");
         c.ChannelLocked = true;
     });
     const std::string usage = "*** Usage: /j <channel>\r\n";
@@ -92,7 +92,7 @@ TEST_F(Channels, JoinRefusals) {
         EXPECT_EQ(Do("alice", line), line + "\r\n" + reply);
     }
     // The summary of the IRC commands comes first, even when the way is barred.
-    Set("bob", [](TTcpSrvClient& c) { c.Channel = "IRC"; });
+    Set("bob", [](TTcpSrvClient& c) { c.SetChannel("IRC"); });
     EXPECT_EQ(Do("alice", "/j IRC"),
               "/j IRC\r\n*** Commands for IRC: /v <nick> - Gives/Removes the ability to speak to others on IRC "
               "(if you are an op).\r\n/stat - IRC status\r\n/im <nick> <message> - Send a private message to a "
@@ -100,7 +100,7 @@ TEST_F(Channels, JoinRefusals) {
     // One's own lock bars a rejoin.
     Set("alice", [](TTcpSrvClient& c) { c.ChannelLocked = true; });
     EXPECT_EQ(Do("alice", "/j main"), "/j main\r\n" + denied);
-    EXPECT_EQ(Get("alice", &TTcpSrvClient::Channel), "Main");
+    EXPECT_EQ(Read("alice", &TTcpSrvClient::Channel), "Main");
     EXPECT_EQ(U("bob").Collect(), "");
 }
 
@@ -142,10 +142,10 @@ TEST_F(Channels, OperatorCommandsNeedAnOperator) {
     // Only in the linked channel does an operator hand out voices.
     Set("alice", [](TTcpSrvClient& c) { c.IsOp = true; });
     EXPECT_EQ(Do("alice", "/v bob"), "/v bob\r\n*** You are not an op.\r\n");
-    Set("alice", [](TTcpSrvClient& c) { c.Channel = "irc"; });
+    Set("alice", [](TTcpSrvClient& c) { c.SetChannel("irc"); });
     EXPECT_EQ(Do("alice", "/v bob"), "/v bob\r\n*** You are not an op.\r\n");
     // The target's channel must be the operator's exactly.
-    Set("alice", [](TTcpSrvClient& c) { c.Channel = "MAIN"; });
+    Set("alice", [](TTcpSrvClient& c) { c.SetChannel("MAIN"); });
     const std::string absent = "*** User is not online or not on this channel.\r\n";
     for (const std::string line : {"/o bob", "/d bob", "/k bob", "/o nobody"}) {
         SCOPED_TRACE(line);
@@ -187,7 +187,7 @@ TEST_F(Channels, OpWallDeopAndKick) {
               "*** dave joined\r\n");
     EXPECT_EQ(U("carol").Collect(), "*** dave joined\r\n");
     EXPECT_EQ(U("alice").Collect(), "*** alice deopped by bob\r\n*** dave kicked by bob\r\n");
-    EXPECT_EQ(Get("dave", &TTcpSrvClient::Channel), "Main");
+    EXPECT_EQ(Read("dave", &TTcpSrvClient::Channel), "Main");
     EXPECT_FALSE(Get("dave", &TTcpSrvClient::IsOp));
     EXPECT_FALSE(Get("dave", &TTcpSrvClient::ChannelLocked));
 
@@ -231,13 +231,13 @@ TEST_F(Channels, NickChangeRefusals) {
         SCOPED_TRACE(line);
         EXPECT_EQ(Do("alice", line), line + "\r\n" + reply);
     }
-    EXPECT_EQ(Get("alice", &TTcpSrvClient::Nick), "alice");
+    EXPECT_EQ(Read("alice", &TTcpSrvClient::Nick), "alice");
     EXPECT_EQ(U("bob").Collect(), "");
 }
 
 TEST_F(Channels, NickChangeToAFreeName) {
     Connect({"alice", "bob", "carol"});
-    Set("carol", [](TTcpSrvClient& c) { c.Channel = "Elsewhere"; });
+    Set("carol", [](TTcpSrvClient& c) { c.SetChannel("Elsewhere"); });
     const std::string longName(40, 'z');
     const std::string cut(35, 'z');
     EXPECT_EQ(Do("alice", "/n " + longName), "/n " + longName + "\r\n*** alice is now known as " + cut + "\r\n");
@@ -290,7 +290,7 @@ TEST_F(Channels, GameClientNamesItself) {
     EXPECT_EQ(g1.Read("*** Choosing nickname... is now known as Player2\r\n"),
               "*** Choosing nickname... is now known as Player2\r\n");
     EXPECT_EQ(U("alice").Collect(), "");
-    EXPECT_EQ(Get("Player1", &TTcpSrvClient::Channel), "Chess");
+    EXPECT_EQ(Read("Player1", &TTcpSrvClient::Channel), "Chess");
 }
 
 TEST_F(Channels, ChannelEventsGoToALinkThatIsUp) {

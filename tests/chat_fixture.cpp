@@ -175,7 +175,7 @@ void ChatServerFixture::OnServer(const std::function<void(ChatServer&)>& f) {
 TTcpSrvClient* ChatServerFixture::FindClient(ChatServer& server, const std::string& nick) {
     TTcpSrvClient* found = nullptr;
     server.Clients().ForEachClientDown([&](TTcpSrvClient& c) {
-        if (c.Nick == nick) found = &c;
+        if (c.Nick() == nick) found = &c;
     });
     return found;
 }

@@ -144,6 +144,11 @@ protected:
         Set(nick, [&](TTcpSrvClient& c) { value = c.*field; });
         return value;
     }
+    std::string Read(const std::string& nick, const std::string& (TTcpSrvClient::*getter)() const) {
+        std::string value;
+        Set(nick, [&](TTcpSrvClient& c) { value = (c.*getter)(); });
+        return value;
+    }
 
     // Starts the server and logs the users in, in this order (the last has
     // the highest index), then empties what they have heard.

@@ -232,7 +232,7 @@ TEST_F(Connections, MainChannelChatIsLoggedButNotCommandsOrOtherChannels) {
     alice.Send("hello\r\n");
     alice.Send("/me waves\r\n");
     alice.Collect();
-    OnServer([](ChatServer& s) { FindClient(s, "alice")->Channel = "Elsewhere"; });
+    OnServer([](ChatServer& s) { FindClient(s, "alice")->SetChannel("Elsewhere"); });
     alice.Send("not logged\r\n");
     alice.Collect();
     const auto log = observer_.LogLines();

@@ -38,7 +38,7 @@ protected:
         OnServer([&](ChatServer& s) {
             TTcpSrvClient* record = FindClient(s, std::string(kChoosingNickname));
             ASSERT_NE(record, nullptr);
-            record->Nick = nick;
+            record->SetNick(nick);
         });
         return client;
     }
@@ -163,9 +163,9 @@ TEST_F(Game, NamesMatchExactlyAndOnlyInTheSameChannel) {
     auto alice = Player("alice");
     auto bob = Player("Bob");
     auto dave = Player("dave");
-    Set("dave", [](TTcpSrvClient& c) { c.Channel = "Other"; });
+    Set("dave", [](TTcpSrvClient& c) { c.SetChannel("Other"); });
     // Channels compare without letter case; nicknames do not.
-    Set("alice", [](TTcpSrvClient& c) { c.Channel = "CHESS"; });
+    Set("alice", [](TTcpSrvClient& c) { c.SetChannel("CHESS"); });
     for (const std::string line : {"/chall bob", "/chall BOB", "/chall Bo", "/chall Bob ", "/chall dave", "/chall"}) {
         SCOPED_TRACE(line);
         alice->Send(line + "\r\n");
@@ -244,7 +244,7 @@ TEST_F(Game, ResigningWhileTheOpponentIsInAnotherChannel) {
     EXPECT_EQ(Received(*bob), "CHALLENGE alice\r\n");
     Settle(*bob, "/accept alice");
     EXPECT_EQ(Received(*alice), "ACCEPT bob\r\n");
-    Set("bob", [](TTcpSrvClient& c) { c.Channel = "Elsewhere"; });
+    Set("bob", [](TTcpSrvClient& c) { c.SetChannel("Elsewhere"); });
     // The move finds no opponent in the channel.
     alice->Send("/move e2e4\r\n");
     EXPECT_EQ(Received(*alice), "");

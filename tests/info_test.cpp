@@ -89,9 +89,9 @@ TEST_F(Info, ListingsHideUndercoverAndInvisibleUsers) {
     Set("carol", [](TTcpSrvClient& c) { c.Invisible = true; });
     Set("dave", [](TTcpSrvClient& c) {
         c.Invisible = true;
-        c.Channel = "Other";
+        c.SetChannel("Other");
     });
-    Set("erin", [](TTcpSrvClient& c) { c.Channel = "Other"; });
+    Set("erin", [](TTcpSrvClient& c) { c.SetChannel("Other"); });
 
     auto entry = [](const std::string& nick, const std::string& modes) {
         return "*** Nick: " + nick + "\r\n*** Modes: " + modes + "\r\n*** Connected for: 00:00:00\r\n\r\n";

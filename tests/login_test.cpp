@@ -67,7 +67,7 @@ TEST_F(Login, GameHandshakeEntersChessMode) {
         auto* c = FindClient(s, "Choosing nickname...");
         ASSERT_NE(c, nullptr);
         EXPECT_TRUE(c->ChessMode);
-        EXPECT_EQ(c->Channel, "Chess");
+        EXPECT_EQ(c->Channel(), "Chess");
     });
     // Letter case matters: this one is a nickname (cut to 35 characters).
     TestClient other(port_);
@@ -170,7 +170,7 @@ TEST_F(Login, NicknameChangePassword) {
         OnServer([](ChatServer& s) {
             auto* c = FindClient(s, "temp");
             c->AuxNick = "temp";
-            c->Nick = "Bob";
+            c->SetNick("Bob");
             c->AwaitingNickPassword = true;
             c->SetLineEcho(false);
         });

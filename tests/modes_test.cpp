@@ -130,7 +130,7 @@ TEST_F(ModesTest, QueryFramingWithAndWithoutThePartnersOwnQuery) {
 }
 
 TEST_F(ModesTest, QuitTellsTheChannelOnceAndIgnoresLaterLines) {
-    Set("carol", [](TTcpSrvClient& c) { c.Channel = "Elsewhere"; });
+    Set("carol", [](TTcpSrvClient& c) { c.SetChannel("Elsewhere"); });
     // The line after /quit arrives before the close and is ignored.
     alice_->Send("/quit gone home\r\nhello\r\n");
     EXPECT_EQ(bob_->Read("*** alice quit (gone home)\r\n"), "*** alice quit (gone home)\r\n");
@@ -157,7 +157,7 @@ TEST_F(ModesTest, QuitDuringAGameSendsErrToTheOpponentInAnotherChannel) {
         c.AuxNick = "Bob";
     });
     Set("Bob", [](TTcpSrvClient& c) {
-        c.Channel = "Chess";
+        c.SetChannel("Chess");
         c.InGame = true;
         c.AuxNick = "alice";
     });

@@ -10,7 +10,7 @@ protected:
 };
 
 TEST_F(Routing, ChatLineReachesTheChannelWithTagsForQueryMembers) {
-    Set("carol", [](TTcpSrvClient& c) { c.Channel = "Elsewhere"; });
+    Set("carol", [](TTcpSrvClient& c) { c.SetChannel("Elsewhere"); });
     Set("bob", [](TTcpSrvClient& c) {
         c.QueryMode = true;
         c.QueryTarget = "nobody";
@@ -20,7 +20,7 @@ TEST_F(Routing, ChatLineReachesTheChannelWithTagsForQueryMembers) {
     EXPECT_EQ(bob_->Read("Main: <alice> hello\r\n"), "Main: <alice> hello\r\n");
     EXPECT_EQ(carol_->Collect(), "");
     // Channel names compare without letter case.
-    Set("carol", [](TTcpSrvClient& c) { c.Channel = "MAIN"; });
+    Set("carol", [](TTcpSrvClient& c) { c.SetChannel("MAIN"); });
     alice_->Send("again\r\n");
     EXPECT_EQ(carol_->Read("<alice> again\r\n"), "<alice> again\r\n");
 }

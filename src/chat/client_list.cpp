@@ -1,46 +1,89 @@
 #include "chat/client_list.h"
 
 #include <algorithm>
-#include <string>
 
 #include "storage/ascii.h"
 
 namespace qm {
 
+namespace {
+
+bool ConnectedEarlier(const TTcpSrvClient* a, const TTcpSrvClient* b) { return a->Sequence() < b->Sequence(); }
+
+}  // namespace
+
+void ClientList::Add(std::shared_ptr<TTcpSrvClient> client) {
+    client->JoinIndex(this, ++lastSequence_);
+    Insert(byNick_, client->Nick(), *client);
+    Insert(byChannel_, client->Channel(), *client);
+    clients_.push_back(std::move(client));
+}
+
 void ClientList::Remove(const TTcpSrvClient& client) {
     auto it = std::find_if(clients_.begin(), clients_.end(), [&](const auto& c) { return c.get() == &client; });
-    if (it != clients_.end()) clients_.erase(it);
+    if (it == clients_.end()) return;
+    Erase(byNick_, client.Nick(), client);
+    Erase(byChannel_, client.Channel(), client);
+    (*it)->JoinIndex(nullptr, client.Sequence());
+    clients_.erase(it);
+}
+
+void ClientList::NickChanged(TTcpSrvClient& client, const std::string& old) {
+    Erase(byNick_, old, client);
+    Insert(byNick_, client.Nick(), client);
+}
+
+void ClientList::ChannelChanged(TTcpSrvClient& client, const std::string& old) {
+    Erase(byChannel_, old, client);
+    Insert(byChannel_, client.Channel(), client);
+}
+
+void ClientList::Insert(Index& index, const std::string& name, TTcpSrvClient& client) {
+    Group& group = index[FoldAscii(name)];
+    // Mostly the newest client, which goes at the end.
+    group.insert(std::upper_bound(group.begin(), group.end(), &client, ConnectedEarlier), &client);
+}
+
+void ClientList::Erase(Index& index, const std::string& name, const TTcpSrvClient& client) {
+    const auto found = index.find(FoldAscii(name));
+    if (found == index.end()) return;
+    Group& group = found->second;
+    const auto it = std::lower_bound(group.begin(), group.end(), &client, ConnectedEarlier);
+    if (it != group.end() && *it == &client) group.erase(it);
+    if (group.empty()) index.erase(found);
+}
+
+const ClientList::Group* ClientList::Find(const Index& index, std::string_view name) {
+    const auto found = index.find(FoldAscii(name));
+    return found == index.end() ? nullptr : &found->second;
 }
 
 TTcpSrvClient* ClientList::FindByNick(std::string_view nick) const {
-    for (std::size_t i = clients_.size(); i-- > 0;)
-        if (EqualsIgnoreCase(clients_[i]->Nick, nick)) return clients_[i].get();
-    return nullptr;
+    const Group* group = Find(byNick_, nick);
+    return group == nullptr ? nullptr : group->back();
 }
 
 void ClientList::SendToChannel(std::string_view channel, std::string_view text) const {
     std::string wire;
     TerminalInput::AppendEscaped(text, wire);
-    ForEachClientDown([&](TTcpSrvClient& member) {
-        if (EqualsIgnoreCase(member.Channel, channel)) member.SendWire(wire);
-    });
+    ForEachMemberDown(channel, [&](TTcpSrvClient& member) { member.SendWire(wire); });
 }
 
 void ClientList::SendToExactChannel(std::string_view channel, std::string_view text) const {
     std::string wire;
     TerminalInput::AppendEscaped(text, wire);
-    ForEachClientDown([&](TTcpSrvClient& member) {
-        if (member.Channel == channel) member.SendWire(wire);
+    ForEachMemberDown(channel, [&](TTcpSrvClient& member) {
+        if (member.Channel() == channel) member.SendWire(wire);
     });
 }
 
 void ClientList::SendDepartureNotice(const TTcpSrvClient& leaver, std::string_view text, Departure how) const {
     std::string wire;
     TerminalInput::AppendEscaped(text, wire);
-    ForEachClientDown([&](TTcpSrvClient& member) {
-        const bool skipped = how == Departure::kDisconnected ? EqualsIgnoreCase(member.Nick, leaver.Nick)
+    ForEachMemberDown(leaver.Channel(), [&](TTcpSrvClient& member) {
+        const bool skipped = how == Departure::kDisconnected ? EqualsIgnoreCase(member.Nick(), leaver.Nick())
                                                              : &member == &leaver;
-        if (!skipped && EqualsIgnoreCase(member.Channel, leaver.Channel)) member.SendWire(wire);
+        if (!skipped) member.SendWire(wire);
     });
 }
 

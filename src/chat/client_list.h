@@ -2,19 +2,25 @@
 // The connected clients, in the order they connected, and what the chat
 // commands do with them: visit them from the newest down to the oldest (the
 // order every walk over users follows), find one by nickname, send a line to
-// a channel's members.
+// a channel's members. Each channel's members and each nickname's holders
+// are kept apart, so that a line costs only its recipients and a nickname is
+// found without visiting everybody, however many are online.
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "chat/client_index.h"
 #include "chat/client_record.h"
 
 namespace qm {
 
-class ClientList {
+class ClientList final : public ClientIndex {
 public:
-    void Add(std::shared_ptr<TTcpSrvClient> client) { clients_.push_back(std::move(client)); }
+    void Add(std::shared_ptr<TTcpSrvClient> client);
     void Remove(const TTcpSrvClient& client);
     std::size_t Count() const { return clients_.size(); }
 
@@ -22,6 +28,19 @@ public:
     template <typename F>
     void ForEachClientDown(F&& f) const {
         for (std::size_t i = clients_.size(); i-- > 0;) f(*clients_[i]);
+    }
+
+    // Visits, newest first, the members of `channel` (letter case ignored)
+    // or the holders of `nick` (letter case ignored): the clients the full
+    // walk would have found, in the same order. A visit may move clients to
+    // other channels or rename them; the walk goes over the group as it was.
+    template <typename F>
+    void ForEachMemberDown(std::string_view channel, F&& f) const {
+        WalkDown(byChannel_, channel, f);
+    }
+    template <typename F>
+    void ForEachHolderDown(std::string_view nick, F&& f) const {
+        WalkDown(byNick_, nick, f);
     }
 
     // The first client, from the top down, whose nickname equals `nick`
@@ -43,8 +62,33 @@ public:
     // Stops the events of every connection and closes them (the owner is going away).
     void DetachAndCloseAll();
 
+    // ClientIndex
+    void NickChanged(TTcpSrvClient& client, const std::string& old) override;
+    void ChannelChanged(TTcpSrvClient& client, const std::string& old) override;
+
 private:
+    // The clients of one name, in the order they connected.
+    using Group = std::vector<TTcpSrvClient*>;
+    // By the name with its letters folded.
+    using Index = std::unordered_map<std::string, Group>;
+
+    static void Insert(Index& index, const std::string& name, TTcpSrvClient& client);
+    static void Erase(Index& index, const std::string& name, const TTcpSrvClient& client);
+    static const Group* Find(const Index& index, std::string_view name);
+
+    template <typename F>
+    static void WalkDown(const Index& index, std::string_view name, F& f) {
+        const Group* group = Find(index, name);
+        if (group == nullptr) return;
+        // A copy: the visit may change the group.
+        const Group members = *group;
+        for (std::size_t i = members.size(); i-- > 0;) f(*members[i]);
+    }
+
     std::vector<std::shared_ptr<TTcpSrvClient>> clients_;
+    Index byNick_;
+    Index byChannel_;
+    std::uint64_t lastSequence_ = 0;
 };
 
 }  // namespace qm

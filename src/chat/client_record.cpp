@@ -2,6 +2,8 @@
 
 #include "chat/client_events.h"
 
+#include <utility>
+
 namespace qm {
 
 TTcpSrvClient::TTcpSrvClient(OutputScheduler& scheduler, asio::ip::tcp::socket socket, ClientEvents& events)
@@ -9,8 +11,8 @@ TTcpSrvClient::TTcpSrvClient(OutputScheduler& scheduler, asio::ip::tcp::socket s
 
 void TTcpSrvClient::ResetForConnect(TimePoint now) {
     ConnectTime = now;
-    Nick = kChoosingNickname;
-    Channel = kChoosingNickname;
+    SetNick(kChoosingNickname);
+    SetChannel(kChoosingNickname);
     AwayMessage.clear();
     QueryTarget.clear();
     AuxNick.clear();
@@ -26,6 +28,16 @@ void TTcpSrvClient::ResetForConnect(TimePoint now) {
     DepartureAnnounced = false;
     LastLineTime = {};
     FloodNoticeSent = false;
+}
+
+void TTcpSrvClient::SetNick(std::string_view nick) {
+    std::string old = std::exchange(nick_, std::string(nick));
+    if (index_ && old != nick_) index_->NickChanged(*this, old);
+}
+
+void TTcpSrvClient::SetChannel(std::string_view channel) {
+    std::string old = std::exchange(channel_, std::string(channel));
+    if (index_ && old != channel_) index_->ChannelChanged(*this, old);
 }
 
 void TTcpSrvClient::SendStr(std::string_view text) {

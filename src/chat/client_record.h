@@ -1,14 +1,15 @@
 #pragma once
 // Everything the chat server knows about the user on one connection, and
 // the connection itself: the socket, with the terminal codec in front of it
-// (telnet negotiation, line editing, echo). There is no separate user table:
-// who is online, who is in a channel and whether a nickname is taken are
-// answered by walking the list of these records.
+// (telnet negotiation, line editing, echo). The nickname and the channel
+// change only through their setters, which keep the client list's indexes
+// (by nickname, by channel) current.
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "chat/client_index.h"
 #include "net/line_socket.h"
 #include "storage/clock.h"
 #include "terminal/terminal_input.h"
@@ -49,9 +50,20 @@ public:
     // Off until the connect handler turns it on; without it no line is delivered.
     bool LineMode = false;
 
+    const std::string& Nick() const { return nick_; }
+    const std::string& Channel() const { return channel_; }
+    void SetNick(std::string_view nick);
+    void SetChannel(std::string_view channel);
+
+    // Where the list keeps this client: its indexes, and its place in the
+    // order of connections (a higher number connected later).
+    void JoinIndex(ClientIndex* index, std::uint64_t sequence) {
+        index_ = index;
+        sequence_ = sequence;
+    }
+    std::uint64_t Sequence() const { return sequence_; }
+
     TimePoint ConnectTime{};
-    std::string Nick;
-    std::string Channel;
     std::string AwayMessage;
     std::string QueryTarget;
     std::string AuxNick;
@@ -96,6 +108,10 @@ private:
     void DeliverLines();
 
     ClientEvents* events_;
+    ClientIndex* index_ = nullptr;
+    std::uint64_t sequence_ = 0;
+    std::string nick_;
+    std::string channel_;
     TerminalInput input_;
     bool lineEcho_ = true;
 };

@@ -28,7 +28,7 @@ void WithHashedPassword(ChatState& state, TTcpSrvClient& client, std::string pas
 }  // namespace
 
 void CmdPass(ChatState& state, TTcpSrvClient& client, std::string_view password) {
-    if (state.users.FindUserRecord(client.Nick) < 0) {
+    if (state.users.FindUserRecord(client.Nick()) < 0) {
         Reply(state, client, " You haven't registered.  Type /reg <password> to register now.\r\n");
         return;
     }
@@ -38,13 +38,13 @@ void CmdPass(ChatState& state, TTcpSrvClient& client, std::string_view password)
     }
     WithHashedPassword(state, client, std::string(password), [&state](TTcpSrvClient& c, std::string stored) {
         // Records are never removed, so the one found before still stands.
-        state.users.SetRecordLine(state.users.FindUserRecord(c.Nick), UserDatabase::kPassword, std::move(stored));
+        state.users.SetRecordLine(state.users.FindUserRecord(c.Nick()), UserDatabase::kPassword, std::move(stored));
         Reply(state, c, " New password set.\r\n");
     });
 }
 
 void CmdReg(ChatState& state, TTcpSrvClient& client, std::string_view password) {
-    if (state.users.FindUserRecord(client.Nick) >= 0) {
+    if (state.users.FindUserRecord(client.Nick()) >= 0) {
         Reply(state, client, " You may not reregister.\r\n");
         return;
     }
@@ -55,11 +55,11 @@ void CmdReg(ChatState& state, TTcpSrvClient& client, std::string_view password) 
     }
     WithHashedPassword(state, client, std::string(password), [&state](TTcpSrvClient& c, std::string stored) {
         // The operator may have registered the nickname meanwhile.
-        if (state.users.FindUserRecord(c.Nick) >= 0) {
+        if (state.users.FindUserRecord(c.Nick()) >= 0) {
             Reply(state, c, " You may not reregister.\r\n");
             return;
         }
-        state.users.AppendRecord(c.Nick, std::move(stored));
+        state.users.AppendRecord(c.Nick(), std::move(stored));
         Reply(state, c, " You have been registered.\r\n");
     });
 }

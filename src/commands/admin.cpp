@@ -15,7 +15,7 @@ constexpr std::size_t kMaxReason = 512;
 
 // Privileged actions are logged as "<address>: <nick><what>".
 void LogAction(const ChatState& state, const TTcpSrvClient& client, std::string_view what) {
-    state.log.Add(client.PeerAddr + ": " + client.Nick + std::string(what));
+    state.log.Add(client.PeerAddr + ": " + client.Nick() + std::string(what));
 }
 
 // Gives the role to every user called `nick` who lacks it (telling them what
@@ -24,7 +24,7 @@ void ToggleRole(ChatState& state, TTcpSrvClient& admin, std::string_view nick, b
                 const std::string& promotion) {
     bool found = false;
     state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (!EqualsIgnoreCase(other.Nick, nick)) return;
+        if (!EqualsIgnoreCase(other.Nick(), nick)) return;
         found = true;
         if (other.*role) {
             other.*role = false;
@@ -40,7 +40,7 @@ void ToggleRole(ChatState& state, TTcpSrvClient& admin, std::string_view nick, b
 void RoleNotice(const ChatState& state, const TTcpSrvClient& sender, bool TTcpSrvClient::*role,
                 std::string_view group, std::string_view message) {
     std::string text;
-    text.append(state.settings.Prefix).append(" ").append(group).append(": <").append(sender.Nick);
+    text.append(state.settings.Prefix).append(" ").append(group).append(": <").append(sender.Nick());
     text.append("> ").append(message).append("\r\n");
     state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
         if (other.*role) other.SendStr(text);
@@ -142,8 +142,8 @@ void CmdKill(ChatState& state, TTcpSrvClient& client, std::string_view line) {
         std::string_view reason = i + 2 < line.size() ? line.substr(i + 2) : std::string_view{};
         if (reason.size() > kMaxReason) reason = reason.substr(0, kMaxReason);
         state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
-            if (!EqualsIgnoreCase(other.Nick, nick)) return;
-            other.SendStr("Closing Link: Killed by " + client.Nick + " for reason: " + std::string(reason) + "\r\n");
+            if (!EqualsIgnoreCase(other.Nick(), nick)) return;
+            other.SendStr("Closing Link: Killed by " + client.Nick() + " for reason: " + std::string(reason) + "\r\n");
             other.CloseDelayed();
             LogAction(state, client, " used /kill.");
             // The kill notice below is the departure notice.
@@ -156,16 +156,16 @@ void CmdKill(ChatState& state, TTcpSrvClient& client, std::string_view line) {
         Reply(state, client, " User is not online.\r\n");
         return;
     }
-    state.link.Announce("*** " + victim->Nick + " was killed by " + client.Nick + " (" + victimReason + ")");
-    const std::string notice = state.settings.Prefix + " " + victim->Nick + " " + state.settings.Kill + " " +
-                               client.Nick + " (" + victimReason + ")\r\n";
+    state.link.Announce("*** " + victim->Nick() + " was killed by " + client.Nick() + " (" + victimReason + ")");
+    const std::string notice = state.settings.Prefix + " " + victim->Nick() + " " + state.settings.Kill + " " +
+                               client.Nick() + " (" + victimReason + ")\r\n";
     state.clients.SendDepartureNotice(*victim, notice, ClientList::Departure::kAnnounced);
 }
 
 void CmdBan(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
     bool found = false;
     state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (!EqualsIgnoreCase(other.Nick, nick)) return;
+        if (!EqualsIgnoreCase(other.Nick(), nick)) return;
         found = true;
         state.settings.Bans.push_back(other.PeerAddr);
         if (BanListChanged(state)) Reply(state, client, " Ban added.  List saved.\r\n");
@@ -181,7 +181,7 @@ void CmdForcedJoin(ChatState& state, TTcpSrvClient& client, std::string_view tar
 void CmdForcedDeop(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
     TTcpSrvClient* deopped = nullptr;
     state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (other.Nick != nick) return;
+        if (other.Nick() != nick) return;
         other.IsOp = false;
         deopped = &other;
     });
@@ -190,8 +190,8 @@ void CmdForcedDeop(ChatState& state, TTcpSrvClient& client, std::string_view nic
         return;
     }
     const std::string notice =
-        state.settings.Prefix + " " + deopped->Nick + " " + state.settings.Deop + " " + client.Nick + "\r\n";
-    state.clients.SendToExactChannel(deopped->Channel, notice);
+        state.settings.Prefix + " " + deopped->Nick() + " " + state.settings.Deop + " " + client.Nick() + "\r\n";
+    state.clients.SendToExactChannel(deopped->Channel(), notice);
 }
 
 }  // namespace qm

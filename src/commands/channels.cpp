@@ -16,7 +16,7 @@ bool ForEachTarget(ChatState& state, TTcpSrvClient& op, const std::string& chann
                    std::string_view nick, F&& f) {
     bool found = false;
     state.clients.ForEachClientDown([&](TTcpSrvClient& target) {
-        if (target.Channel != channel || !EqualsIgnoreCase(target.Nick, nick)) return;
+        if (target.Channel() != channel || !EqualsIgnoreCase(target.Nick(), nick)) return;
         found = true;
         f(target);
     });
@@ -33,13 +33,13 @@ bool RefuseNonOp(const ChatState& state, TTcpSrvClient& client) {
 // /o and /d: the same steps, raising or clearing the flag.
 void SetOperator(ChatState& state, TTcpSrvClient& client, std::string_view nick, bool op) {
     if (RefuseNonOp(state, client)) return;
-    const std::string channel = client.Channel;
+    const std::string channel = client.Channel();
     if (!ForEachTarget(state, client, channel, nick, [&](TTcpSrvClient& target) { target.IsOp = op; }))
         return;
     const std::string target(nick);
     state.link.Announce("*** " + target + (op ? " was opped." : " was deopped."));
     const std::string& word = op ? state.settings.Op : state.settings.Deop;
-    state.clients.SendToExactChannel(channel, state.settings.Prefix + " " + target + " " + word + " " + client.Nick + "\r\n");
+    state.clients.SendToExactChannel(channel, state.settings.Prefix + " " + target + " " + word + " " + client.Nick() + "\r\n");
 }
 
 }  // namespace
@@ -48,12 +48,12 @@ void MoveToChannel(ChatState& state, TTcpSrvClient& client, const std::string& t
     // Undercover users come and go unannounced, but they still make a
     // channel occupied.
     const Settings& s = state.settings;
-    const std::string part = s.Prefix + " " + client.Nick + " " + s.Part + "\r\n";
-    const std::string join = s.Prefix + " " + client.Nick + " " + s.Join + "\r\n";
+    const std::string part = s.Prefix + " " + client.Nick() + " " + s.Part + "\r\n";
+    const std::string join = s.Prefix + " " + client.Nick() + " " + s.Join + "\r\n";
     bool occupied = false;
     state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
-        if (EqualsIgnoreCase(member.Channel, client.Channel) && !client.Undercover) member.SendStr(part);
-        if (EqualsIgnoreCase(member.Channel, target)) {
+        if (EqualsIgnoreCase(member.Channel(), client.Channel()) && !client.Undercover) member.SendStr(part);
+        if (EqualsIgnoreCase(member.Channel(), target)) {
             if (!client.Undercover) member.SendStr(join);
             occupied = true;
         }
@@ -65,7 +65,7 @@ void MoveToChannel(ChatState& state, TTcpSrvClient& client, const std::string& t
     else if (!occupied)
         client.IsOp = true;
     client.ChannelLocked = false;
-    client.Channel = target;
+    client.SetChannel(target);
 }
 
 void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view argument) {
@@ -82,15 +82,15 @@ void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view argument)
 
     bool locked = false;
     state.clients.ForEachClientDown([&](const TTcpSrvClient& other) {
-        if (other.ChannelLocked && EqualsIgnoreCase(other.Channel, name)) locked = true;
+        if (other.ChannelLocked && EqualsIgnoreCase(other.Channel(), name)) locked = true;
     });
     if (locked) {
         Reply(state, client, " Access to this " + state.settings.Channel + " is not allowed.\r\n");
         return;
     }
 
-    if (name == kBridgedChannel) state.link.Announce("*** " + client.Nick + " has joined.");
-    if (client.Channel == kBridgedChannel) state.link.Announce("*** " + client.Nick + " has left.");
+    if (name == kBridgedChannel) state.link.Announce("*** " + client.Nick() + " has joined.");
+    if (client.Channel() == kBridgedChannel) state.link.Announce("*** " + client.Nick() + " has left.");
 
     MoveToChannel(state, client, name);
 }
@@ -116,25 +116,25 @@ void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view line) {
         // The new nickname is held while its password is awaited; the
         // password step settles the change.
         client.SendStr("Password: ");
-        client.AuxNick = client.Nick;
-        client.Nick = name;
+        client.AuxNick = client.Nick();
+        client.SetNick(name);
         client.AwaitingNickPassword = true;
         client.SetLineEcho(false);
         return;
     }
 
-    const std::string old = client.Nick;
+    const std::string old = client.Nick();
     state.link.Announce("*** " + old + " is now known as " + name);
     // Members still without a nickname (a game client naming itself) never
     // heard of the old name: for them this is the newcomer's arrival.
     const std::string renamed = state.settings.Prefix + " " + old + " is now known as " + name + "\r\n";
     const std::string arrived = state.settings.Prefix + " " + name + " " + state.settings.Join + "\r\n";
     state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
-        if (!EqualsIgnoreCase(member.Channel, client.Channel)) return;
-        member.SendStr(member.Nick == kChoosingNickname ? arrived : renamed);
+        if (!EqualsIgnoreCase(member.Channel(), client.Channel())) return;
+        member.SendStr(member.Nick() == kChoosingNickname ? arrived : renamed);
     });
     state.online.Rename(old, name);
-    client.Nick = name;
+    client.SetNick(name);
 }
 
 void CmdOp(ChatState& state, TTcpSrvClient& client, std::string_view argument) {
@@ -148,21 +148,21 @@ void CmdDeop(ChatState& state, TTcpSrvClient& client, std::string_view argument)
 void CmdKick(ChatState& state, TTcpSrvClient& client, std::string_view argument) {
     if (RefuseNonOp(state, client)) return;
     // Taken before the walk: an operator may kick itself out of the channel.
-    const std::string channel = client.Channel;
+    const std::string channel = client.Channel();
     const std::string& main = state.settings.MainC;
     const bool found = ForEachTarget(state, client, channel, argument, [&](TTcpSrvClient& target) {
-        target.Channel = main;
+        target.SetChannel(main);
         Reply(state, target, " You've been kicked.  Sending you to main area.\r\n");
         target.ChannelLocked = false;
         target.IsOp = false;
     });
     if (!found) return;
     const std::string target(argument);
-    const std::string kicked = state.settings.Prefix + " " + target + " " + state.settings.Kick + " " + client.Nick + "\r\n";
+    const std::string kicked = state.settings.Prefix + " " + target + " " + state.settings.Kick + " " + client.Nick() + "\r\n";
     const std::string arrived = state.settings.Prefix + " " + target + " " + state.settings.Join + "\r\n";
     state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
-        if (member.Channel == channel) member.SendStr(kicked);
-        if (member.Channel == main) member.SendStr(arrived);
+        if (member.Channel() == channel) member.SendStr(kicked);
+        if (member.Channel() == main) member.SendStr(arrived);
     });
 }
 
@@ -170,11 +170,11 @@ void CmdLock(ChatState& state, TTcpSrvClient& client, std::string_view) {
     if (RefuseNonOp(state, client)) return;
     // Every member flips its own flag, so the channel stays locked while any
     // member still carries it.
-    const std::string locked = state.settings.Prefix + " " + client.Nick + " has locked this " + state.settings.Channel + ".\r\n";
-    const std::string unlocked = state.settings.Prefix + " " + client.Nick + " has unlocked this " + state.settings.Channel + ".\r\n";
-    const std::string channel = client.Channel;
+    const std::string locked = state.settings.Prefix + " " + client.Nick() + " has locked this " + state.settings.Channel + ".\r\n";
+    const std::string unlocked = state.settings.Prefix + " " + client.Nick() + " has unlocked this " + state.settings.Channel + ".\r\n";
+    const std::string channel = client.Channel();
     state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
-        if (!EqualsIgnoreCase(member.Channel, channel)) return;
+        if (!EqualsIgnoreCase(member.Channel(), channel)) return;
         member.ChannelLocked = !member.ChannelLocked;
         member.SendStr(member.ChannelLocked ? locked : unlocked);
     });
@@ -182,19 +182,19 @@ void CmdLock(ChatState& state, TTcpSrvClient& client, std::string_view) {
 
 void CmdWall(ChatState& state, TTcpSrvClient& client, std::string_view text) {
     if (RefuseNonOp(state, client)) return;
-    const std::string line = "All ops <" + client.Nick + "> " + std::string(text) + "\r\n";
+    const std::string line = "All ops <" + client.Nick() + "> " + std::string(text) + "\r\n";
     state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
-        if (member.IsOp && EqualsIgnoreCase(member.Channel, client.Channel)) member.SendStr(line);
+        if (member.IsOp && EqualsIgnoreCase(member.Channel(), client.Channel())) member.SendStr(line);
     });
 }
 
 void CmdVoice(ChatState& state, TTcpSrvClient& client, std::string_view argument) {
     // Only the operators of the linked channel decide who speaks on IRC.
-    if (!client.IsOp || client.Channel != kBridgedChannel) {
+    if (!client.IsOp || client.Channel() != kBridgedChannel) {
         Reply(state, client, " You are not an op.\r\n");
         return;
     }
-    ForEachTarget(state, client, client.Channel, argument, [&](TTcpSrvClient& target) {
+    ForEachTarget(state, client, client.Channel(), argument, [&](TTcpSrvClient& target) {
         target.HasIrcVoice = !target.HasIrcVoice;
         Reply(state, target,
               target.HasIrcVoice ? " Your voice for the IRC link has been reissued.\r\n"

@@ -10,13 +10,13 @@ namespace {
 
 // Game traffic never leaves the sender's channel.
 bool SameChannel(const TTcpSrvClient& a, const TTcpSrvClient& b) {
-    return EqualsIgnoreCase(a.Channel, b.Channel);
+    return EqualsIgnoreCase(a.Channel(), b.Channel());
 }
 
 // The partner of `client` is whoever is named by its AuxNick, letter case
 // included. A free client (no AuxNick) has no partner.
 bool IsPartnerOf(const TTcpSrvClient& candidate, const TTcpSrvClient& client) {
-    return !client.AuxNick.empty() && candidate.Nick == client.AuxNick;
+    return !client.AuxNick.empty() && candidate.Nick() == client.AuxNick;
 }
 
 // Calls `f` for every client in the sender's channel whose nickname is
@@ -24,7 +24,7 @@ bool IsPartnerOf(const TTcpSrvClient& candidate, const TTcpSrvClient& client) {
 template <typename F>
 void ForEachNamedInChannel(const ChatState& state, const TTcpSrvClient& sender, std::string_view nick, F&& f) {
     state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (SameChannel(other, sender) && other.Nick == nick) f(other);
+        if (SameChannel(other, sender) && other.Nick() == nick) f(other);
     });
 }
 
@@ -48,8 +48,8 @@ template <typename Settle>
 void AnswerChallenge(const ChatState& state, TTcpSrvClient& client, std::string_view nick,
                      std::string_view answer, Settle&& settle) {
     ForEachNamedInChannel(state, client, nick, [&](TTcpSrvClient& challenger) {
-        if (!challenger.InGame && challenger.AuxNick == client.Nick) {
-            challenger.SendStr(std::string(answer) + client.Nick + "\r\n");
+        if (!challenger.InGame && challenger.AuxNick == client.Nick()) {
+            challenger.SendStr(std::string(answer) + client.Nick() + "\r\n");
             settle(challenger);
         } else if (challenger.InGame) {
             client.SendStr(kError);
@@ -62,7 +62,7 @@ void AnswerChallenge(const ChatState& state, TTcpSrvClient& client, std::string_
 
 void AbortGame(ChatState& state, const TTcpSrvClient& player) {
     state.clients.ForEachClientDown([&](TTcpSrvClient& opponent) {
-        if (opponent.Nick != player.AuxNick) return;
+        if (opponent.Nick() != player.AuxNick) return;
         opponent.SendStr(kError);
         opponent.InGame = false;
         opponent.AuxNick.clear();
@@ -77,9 +77,9 @@ void CmdChallenge(ChatState& state, TTcpSrvClient& client, std::string_view nick
         }
         // Overwrites any earlier pairing on both sides; a client that is
         // playing and challenges someone else leaves its old opponent playing.
-        opponent.SendStr("CHALLENGE " + client.Nick + "\r\n");
-        opponent.AuxNick = client.Nick;
-        client.AuxNick = opponent.Nick;
+        opponent.SendStr("CHALLENGE " + client.Nick() + "\r\n");
+        opponent.AuxNick = client.Nick();
+        client.AuxNick = opponent.Nick();
     });
 }
 
@@ -89,7 +89,7 @@ void CmdAccept(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
         client.InGame = true;
         // A later challenge may have renamed the accepter's partner; the game
         // is with the challenger it accepted, so its moves must go there.
-        client.AuxNick = challenger.Nick;
+        client.AuxNick = challenger.Nick();
     });
 }
 
@@ -120,7 +120,7 @@ void CmdGive(ChatState& state, TTcpSrvClient& client, std::string_view) {
     const std::string announcement = partner + " has won the game!\r\n";
     state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
         if (!SameChannel(other, client)) return;
-        if (!partner.empty() && other.Nick == partner) {
+        if (!partner.empty() && other.Nick() == partner) {
             ++other.GamesWon;
             other.AuxNick.clear();
             other.InGame = false;
@@ -137,7 +137,7 @@ void CmdWins(ChatState& state, TTcpSrvClient& client, std::string_view) {
     if (!client.ChessMode) return;
     // A wire line for game clients: no channel tag in front of it.
     SendToChannel(state, client,
-                  "* " + client.Nick + " has won " + std::to_string(client.GamesWon) + " games.\r\n",
+                  "* " + client.Nick() + " has won " + std::to_string(client.GamesWon) + " games.\r\n",
                   /*tagged=*/false);
 }
 

@@ -53,9 +53,9 @@ void CmdVersion(ChatState& state, TTcpSrvClient& client, std::string_view) {
 
 void CmdNames(ChatState& state, TTcpSrvClient& client, std::string_view) {
     state.clients.ForEachClientDown([&](const TTcpSrvClient& user) {
-        if (!EqualsIgnoreCase(user.Channel, client.Channel)) return;
+        if (!EqualsIgnoreCase(user.Channel(), client.Channel())) return;
         if (user.Undercover && !client.IsSpy) return;
-        std::string text = state.settings.Prefix + " Nick: " + user.Nick + "\r\n";
+        std::string text = state.settings.Prefix + " Nick: " + user.Nick() + "\r\n";
         text += state.settings.Prefix + " Modes: " + ListingMarks(state, user, client) + "\r\n";
         if (user.Away) text += state.settings.Prefix + " Away: " + user.AwayMessage + "\r\n";
         text += state.settings.Prefix + " Connected for: " + ConnectedFor(state, user) + "\r\n\r\n";
@@ -68,10 +68,10 @@ void CmdWhois(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
     // Whatever the user's channel and modes: whoever asks by name learns it.
     bool found = false;
     state.clients.ForEachClientDown([&](const TTcpSrvClient& user) {
-        if (!EqualsIgnoreCase(user.Nick, nick)) return;
+        if (!EqualsIgnoreCase(user.Nick(), nick)) return;
         found = true;
-        std::string text = state.settings.Prefix + " Nick: " + user.Nick + "\r\n";
-        text += state.settings.Prefix + " Chan: " + user.Channel + "\r\n";
+        std::string text = state.settings.Prefix + " Nick: " + user.Nick() + "\r\n";
+        text += state.settings.Prefix + " Chan: " + user.Channel() + "\r\n";
         text += state.settings.Prefix + " Modes: " + ListingMarks(state, user, client) + "\r\n";
         if (user.Away) text += state.settings.Prefix + " Away: " + user.AwayMessage + "\r\n";
         if (user.InGame) text += state.settings.Prefix + " Currently playing a game.\r\n";
@@ -87,10 +87,10 @@ void CmdWho(ChatState& state, TTcpSrvClient& client, std::string_view) {
     // nickname prompt count too.
     Reply(state, client, " There are " + std::to_string(state.clients.Count()) + " users online:\r\n");
     state.clients.ForEachClientDown([&](const TTcpSrvClient& user) {
-        if (user.Invisible && !EqualsIgnoreCase(user.Channel, client.Channel)) return;
+        if (user.Invisible && !EqualsIgnoreCase(user.Channel(), client.Channel())) return;
         if (user.Undercover && !client.IsSpy) return;
         Reply(state, client,
-              " " + user.Channel + ": " + user.Nick + " " + WhoMarks(state, user, client) +
+              " " + user.Channel() + ": " + user.Nick() + " " + WhoMarks(state, user, client) +
                   "   Connected for: " + ConnectedFor(state, user) + "\r\n");
     });
     client.SendStr("End of /who list.\r\n");

@@ -21,7 +21,7 @@ void ProcessData(ChatState& state, TTcpSrvClient& client, std::string_view line)
         } else {
             // Exactly like a line that matches no command; the attempt is logged.
             Reply(state, client, " No such command.\r\n");
-            state.log.Add(client.PeerAddr + ": " + client.Nick + std::string(row->refusal));
+            state.log.Add(client.PeerAddr + ": " + client.Nick() + std::string(row->refusal));
         }
     } else if (!line.empty() && line.front() == '/') {
         Reply(state, client, " No such command.\r\n");

@@ -9,16 +9,16 @@ namespace qm {
 
 namespace {
 
-// Checks `password` as the password of the registered nickname in client.Nick. The check runs on a worker while the client's
+// Checks `password` as the password of the registered nickname in client.Nick(). The check runs on a worker while the client's
 // later lines wait; `finish` then runs on the loop thread. A wrong password
 // holds the client's next line back for a while, so that guessing is slow.
 void CheckPassword(ChatState& state, TTcpSrvClient& client, std::string_view password,
                    void (*finish)(ChatState&, TTcpSrvClient&, int record, bool matches)) {
-    const int record = state.users.FindUserRecord(client.Nick);
+    const int record = state.users.FindUserRecord(client.Nick());
     const std::string stored = state.users.RecordLine(record, UserDatabase::kPassword);
     client.Pause();
     std::weak_ptr<TTcpSrvClient> weak = client.Self();
-    state.passwords.Check(stored, client.Nick, std::string(password),
+    state.passwords.Check(stored, client.Nick(), std::string(password),
                           [&state, weak, record, stored, finish](PasswordCheck check) {
         const auto c = weak.lock();
         if (!c || !c->Connected()) return;
@@ -47,7 +47,7 @@ void ApplyStoredSettings(const ChatState& state, TTcpSrvClient& client, int reco
 }
 
 void LogNickname(const ChatState& state, const TTcpSrvClient& client) {
-    state.log.Add(client.PeerAddr + " set nickname to: " + client.Nick);
+    state.log.Add(client.PeerAddr + " set nickname to: " + client.Nick());
 }
 
 }  // namespace
@@ -59,7 +59,7 @@ bool NicknameInUse(const ChatState& state, std::string_view nick) {
 void HandleNicknameLine(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     if (line == kGameHandshake) {
         client.ChessMode = true;
-        client.Channel = "Chess";
+        client.SetChannel("Chess");
         client.AwaitingNick = false;
         client.SetLineEcho(false);
         client.SendStr("* Entered chess mode.\r\n");
@@ -79,25 +79,25 @@ void HandleNicknameLine(ChatState& state, TTcpSrvClient& client, std::string_vie
         // The nickname is claimed while its password is awaited, and the
         // user already hears the main channel.
         client.SendStr("Password: ");
-        client.Nick = nick;
+        client.SetNick(nick);
         client.AwaitingLoginPassword = true;
         client.AwaitingNick = false;
-        client.Channel = state.settings.MainC;
+        client.SetChannel(state.settings.MainC);
         client.SetLineEcho(false);
         return;
     }
-    client.Nick = nick;
+    client.SetNick(nick);
     client.AwaitingNick = false;
     CompleteLogin(state, client);
 }
 
 void CompleteLogin(ChatState& state, TTcpSrvClient& client) {
-    state.online.Add(client.Nick);
+    state.online.Add(client.Nick());
     client.ChannelLocked = false;
-    client.Channel = state.settings.MainC;
+    client.SetChannel(state.settings.MainC);
     LogNickname(state, client);
     client.SendStr(state.settings.Welcome + "\r\n");
-    SendToChannel(state, client, state.settings.Prefix + " " + client.Nick + " " + state.settings.Join + "\r\n",
+    SendToChannel(state, client, state.settings.Prefix + " " + client.Nick() + " " + state.settings.Join + "\r\n",
                   false);
 }
 
@@ -111,8 +111,8 @@ void HandleLoginPassword(ChatState& state, TTcpSrvClient& client, std::string_vi
             return;
         }
         Reply(state, client, " Bad password, try another nick: ");
-        client.Nick = kChoosingNickname;
-        client.Channel = kChoosingNickname;
+        client.SetNick(kChoosingNickname);
+        client.SetChannel(kChoosingNickname);
         client.AwaitingNick = true;
         client.SetLineEcho(true);
         client.AwaitingLoginPassword = false;
@@ -127,14 +127,14 @@ void HandleNickChangePassword(ChatState& state, TTcpSrvClient& client, std::stri
             LogNickname(state, client);
             client.SendStr(state.settings.Welcome + "\r\n");
             SendToChannel(state, client,
-                          state.settings.Prefix + " " + client.AuxNick + " is now known as " + client.Nick + "\r\n",
+                          state.settings.Prefix + " " + client.AuxNick + " is now known as " + client.Nick() + "\r\n",
                           false);
-            state.online.Rename(client.AuxNick, client.Nick);
+            state.online.Rename(client.AuxNick, client.Nick());
             client.AwaitingNickPassword = false;
             return;
         }
         Reply(state, client, " Bad password.  Returning to your old nick.\r\n");
-        client.Nick = client.AuxNick;
+        client.SetNick(client.AuxNick);
         client.AuxNick.clear();
         client.SetLineEcho(true);
         client.AwaitingNickPassword = false;

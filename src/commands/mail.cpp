@@ -9,7 +9,7 @@ namespace qm {
 namespace {
 
 bool Registered(const ChatState& state, TTcpSrvClient& client) {
-    if (state.users.FindUserRecord(client.Nick) >= 0) return true;
+    if (state.users.FindUserRecord(client.Nick()) >= 0) return true;
     Reply(state, client, " You are not registered.\r\n");
     return false;
 }
@@ -26,13 +26,13 @@ std::optional<int> MessageNumber(std::string_view text) {
 
 int FindOwnMessage(const ChatState& state, const TTcpSrvClient& client, std::string_view number) {
     const auto n = MessageNumber(number);
-    return n ? state.mail.FindMessage(client.Nick, *n) : -1;
+    return n ? state.mail.FindMessage(client.Nick(), *n) : -1;
 }
 
 }  // namespace
 
 void ReplyMessageCount(const ChatState& state, TTcpSrvClient& client) {
-    Reply(state, client, " You have " + std::to_string(state.mail.CountFor(client.Nick)) + " messages.\r\n");
+    Reply(state, client, " You have " + std::to_string(state.mail.CountFor(client.Nick())) + " messages.\r\n");
 }
 
 void CmdSend(ChatState& state, TTcpSrvClient& client, std::string_view line) {
@@ -47,9 +47,9 @@ void CmdSend(ChatState& state, TTcpSrvClient& client, std::string_view line) {
         Reply(state, client, " Recipient: " + recipient + " is not registered.\r\n");
         return;
     }
-    state.mail.Append(recipient, client.Nick, message);
+    state.mail.Append(recipient, client.Nick(), message);
     state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (EqualsIgnoreCase(other.Nick, recipient))
+        if (EqualsIgnoreCase(other.Nick(), recipient))
             Reply(state, other, " You have a new message.  Type /read to list your messages.\r\n");
     });
 }

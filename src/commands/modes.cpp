@@ -30,7 +30,7 @@ void CmdEcho(ChatState& state, TTcpSrvClient& client, std::string_view) {
     client.SetLineEcho(on);
     Reply(state, client, on ? " Echo enabled.\r\n" : " Echo disabled.\r\n");
     // A registered user keeps the choice for the next login.
-    const int record = state.users.FindUserRecord(client.Nick);
+    const int record = state.users.FindUserRecord(client.Nick());
     if (record >= 0) state.users.SetRecordLine(record, UserDatabase::kEcho, on ? "Y" : "N");
 }
 
@@ -43,7 +43,7 @@ void CmdQuery(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
     }
     bool found = false;
     state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (!EqualsIgnoreCase(other.Nick, nick)) return;
+        if (!EqualsIgnoreCase(other.Nick(), nick)) return;
         found = true;
         Reply(state, client, " Beginning query with " + std::string(nick) + "\r\n");
         client.QueryMode = true;
@@ -62,9 +62,9 @@ void CmdQuit(ChatState& state, TTcpSrvClient& client, std::string_view reason) {
         client.InGame = false;
         client.AuxNick.clear();
     }
-    state.link.Announce("*** " + client.Nick + " has quit.");
+    state.link.Announce("*** " + client.Nick() + " has quit.");
     const std::string notice =
-        state.settings.Prefix + " " + client.Nick + " " + state.settings.Quit + " (" + std::string(reason) + ")\r\n";
+        state.settings.Prefix + " " + client.Nick() + " " + state.settings.Quit + " (" + std::string(reason) + ")\r\n";
     state.clients.SendDepartureNotice(client, notice, ClientList::Departure::kAnnounced);
     // The notice above is the departure notice; later lines are ignored.
     client.DepartureAnnounced = true;

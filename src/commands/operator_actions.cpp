@@ -74,7 +74,7 @@ bool BanListChanged(ChatState& state) {
 std::optional<RoleFlags> ConnectedRolesOf(const ChatState& state, std::string_view nick) {
     std::optional<RoleFlags> roles;
     state.clients.ForEachClientDown([&](const TTcpSrvClient& client) {
-        if (client.Nick == nick) roles = RoleFlags{client.IsServOp, client.IsChanOp, client.IsSpy};
+        if (client.Nick() == nick) roles = RoleFlags{client.IsServOp, client.IsChanOp, client.IsSpy};
     });
     return roles;
 }
@@ -82,7 +82,7 @@ std::optional<RoleFlags> ConnectedRolesOf(const ChatState& state, std::string_vi
 void SetConnectedRole(ChatState& state, std::string_view nick, Role role, bool on) {
     bool TTcpSrvClient::*flag = RoleFlag(role);
     state.clients.ForEachClientDown([&](TTcpSrvClient& client) {
-        if (client.Nick != nick || client.*flag == on) return;
+        if (client.Nick() != nick || client.*flag == on) return;
         client.*flag = on;
         Reply(state, client, on ? PromotionText(state.settings, role) : RemovalText(state.settings, role));
     });
@@ -92,7 +92,7 @@ void KillByOperator(ChatState& state, std::string_view nick, std::string_view re
     TTcpSrvClient* victim = nullptr;
     const std::string closing = "Closing Link: Killed by the admin for reason: " + std::string(reason) + "\r\n";
     state.clients.ForEachClientDown([&](TTcpSrvClient& client) {
-        if (!EqualsIgnoreCase(client.Nick, nick)) return;
+        if (!EqualsIgnoreCase(client.Nick(), nick)) return;
         client.SendStr(closing);
         client.CloseDelayed();
         victim = &client;
@@ -101,14 +101,14 @@ void KillByOperator(ChatState& state, std::string_view nick, std::string_view re
     // The victim's own disconnect still brings the ordinary departure
     // notices; this one tells the channel who did it.
     const Settings& s = state.settings;
-    const std::string notice = s.Prefix + " " + victim->Nick + " " + s.Kill + " the admin. (" + std::string(reason) + ")\r\n";
+    const std::string notice = s.Prefix + " " + victim->Nick() + " " + s.Kill + " the admin. (" + std::string(reason) + ")\r\n";
     state.clients.SendDepartureNotice(*victim, notice, ClientList::Departure::kAnnounced);
 }
 
 void BanByOperator(ChatState& state, std::string_view nick) {
     bool found = false;
     state.clients.ForEachClientDown([&](TTcpSrvClient& client) {
-        if (client.Nick != nick) return;
+        if (client.Nick() != nick) return;
         state.settings.Bans.push_back(client.PeerAddr);
         found = true;
     });

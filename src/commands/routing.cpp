@@ -29,22 +29,22 @@ void SendPrivate(TTcpSrvClient& recipient, bool marked, std::string_view framed)
 
 void SendToChannel(const ChatState& state, const TTcpSrvClient& sender, std::string_view text, bool tagged) {
     if (!tagged) {
-        state.clients.SendToChannel(sender.Channel, text);
+        state.clients.SendToChannel(sender.Channel(), text);
         return;
     }
     // Escape once; every member gets the same bytes.
     std::string wire;
     TerminalInput::AppendEscaped(text, wire);
-    const std::string& channel = sender.Channel;
+    const std::string& channel = sender.Channel();
     state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
-        if (!EqualsIgnoreCase(member.Channel, channel)) return;
-        if (member.QueryMode) member.SendStr(member.Channel + ": ");
+        if (!EqualsIgnoreCase(member.Channel(), channel)) return;
+        if (member.QueryMode) member.SendStr(member.Channel() + ": ");
         member.SendWire(wire);
     });
 }
 
 bool MayForwardToIrc(const ChatState& state, const TTcpSrvClient& sender) {
-    return state.link.Forwards(sender.Channel, sender.HasIrcVoice);
+    return state.link.Forwards(sender.Channel(), sender.HasIrcVoice);
 }
 
 void RouteOrdinaryLine(ChatState& state, TTcpSrvClient& client, std::string_view line) {
@@ -52,24 +52,24 @@ void RouteOrdinaryLine(ChatState& state, TTcpSrvClient& client, std::string_view
     if (line.front() == ',') {
         // Speaks to the channel while a query is open; never goes to IRC.
         if (client.QueryMode) line.remove_prefix(1);
-        SendToChannel(state, client, Framed(client.Nick, line));
+        SendToChannel(state, client, Framed(client.Nick(), line));
         return;
     }
-    const std::string framed = Framed(client.Nick, line);
+    const std::string framed = Framed(client.Nick(), line);
     if (client.QueryMode) {
         state.clients.ForEachClientDown([&](TTcpSrvClient& partner) {
-            if (EqualsIgnoreCase(partner.Nick, client.QueryTarget))
+            if (EqualsIgnoreCase(partner.Nick(), client.QueryTarget))
                 SendPrivate(partner, !partner.QueryMode, framed);
         });
     } else {
         SendToChannel(state, client, framed);
     }
     if (MayForwardToIrc(state, client))
-        state.link.SayToLinkedChannel("[" + client.Nick + "] ", line);
+        state.link.SayToLinkedChannel("[" + client.Nick() + "] ", line);
 }
 
 void CmdMe(ChatState& state, TTcpSrvClient& client, std::string_view action) {
-    const std::string head = "* " + client.Nick + " ";
+    const std::string head = "* " + client.Nick() + " ";
     SendToChannel(state, client, head + std::string(action) + "\r\n");
     if (MayForwardToIrc(state, client)) state.link.SayToLinkedChannel(head, action);
 }
@@ -83,15 +83,15 @@ void CmdPrivateMessage(ChatState& state, TTcpSrvClient& client, std::string_view
     std::string_view message = line.substr(equals + 2 <= line.size() ? equals + 2 : line.size());
     if (message.size() > kMaxMessage) message = message.substr(0, kMaxMessage);
 
-    const std::string framed = Framed(client.Nick, message);
+    const std::string framed = Framed(client.Nick(), message);
     bool delivered = false;
     state.clients.ForEachClientDown([&](TTcpSrvClient& recipient) {
-        if (!EqualsIgnoreCase(recipient.Nick, nick)) return;
+        if (!EqualsIgnoreCase(recipient.Nick(), nick)) return;
         delivered = true;
-        SendPrivate(recipient, recipient.QueryTarget != client.Nick, framed);
+        SendPrivate(recipient, recipient.QueryTarget != client.Nick(), framed);
         if (recipient.Away)
             Reply(state, client,
-                  " " + recipient.Nick + " is away: " + recipient.AwayMessage +
+                  " " + recipient.Nick() + " is away: " + recipient.AwayMessage +
                       ". Message was still sent.\r\n");
     });
     if (!delivered) Reply(state, client, " User is not online.\r\n");
@@ -107,7 +107,7 @@ void CmdIrcMessage(ChatState& state, TTcpSrvClient& client, std::string_view lin
     if (message.size() > kMaxMessage) message = message.substr(0, kMaxMessage);
 
     if (MayForwardToIrc(state, client)) {
-        state.link.SayToIrcUser(nick, "[" + client.Nick + "] ", message);
+        state.link.SayToIrcUser(nick, "[" + client.Nick() + "] ", message);
         return;
     }
     client.SendStr(

@@ -12,7 +12,7 @@ void BridgedChannel::SendToBridgedChannel(std::string_view text) {
 void BridgedChannel::ForEachBridgedMember(
     const std::function<void(std::string_view nick, bool hasVoice)>& visit) const {
     clients_.ForEachClientDown([&](const TTcpSrvClient& member) {
-        if (member.Channel == kBridgedChannel) visit(member.Nick, member.HasIrcVoice);
+        if (member.Channel() == kBridgedChannel) visit(member.Nick(), member.HasIrcVoice);
     });
 }
 
@@ -21,10 +21,10 @@ bool BridgedChannel::SendPrivate(
     const std::function<void(std::string_view nick, std::string_view awayMessage)>& away) {
     bool delivered = false;
     clients_.ForEachClientDown([&](TTcpSrvClient& recipient) {
-        if (!EqualsIgnoreCase(recipient.Nick, nick)) return;
+        if (!EqualsIgnoreCase(recipient.Nick(), nick)) return;
         delivered = true;
         recipient.SendStr(text);
-        if (recipient.Away) away(recipient.Nick, recipient.AwayMessage);
+        if (recipient.Away) away(recipient.Nick(), recipient.AwayMessage);
     });
     return delivered;
 }

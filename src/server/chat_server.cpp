@@ -273,7 +273,7 @@ void ChatServer::WriteRecord(std::string nick, std::string password, RoleFlags r
 std::vector<std::string> ChatServer::OnlineUsers() const {
     std::vector<std::string> nicks;
     nicks.reserve(server_.Clients().Count());
-    server_.Clients().ForEachClientDown([&](const TTcpSrvClient& client) { nicks.push_back(client.Nick); });
+    server_.Clients().ForEachClientDown([&](const TTcpSrvClient& client) { nicks.push_back(client.Nick()); });
     return nicks;
 }
 
@@ -310,8 +310,8 @@ void ChatServer::OnDataAvailable(TTcpSrvClient& client, std::string line, bool t
     }
     if (line.size() > kMaxLineLength) line.resize(kMaxLineLength);
     if (!FloodCheck(client)) return;
-    if (EqualsIgnoreCase(client.Channel, settings_.MainC) && line.front() != '/' && !client.AwaitingPassword())
-        log_.Add("<" + client.Nick + "> " + line);
+    if (EqualsIgnoreCase(client.Channel(), settings_.MainC) && line.front() != '/' && !client.AwaitingPassword())
+        log_.Add("<" + client.Nick() + "> " + line);
     ProcessData(state_, client, line);
     client.SyncEchoOption();
 }
@@ -328,20 +328,20 @@ bool ChatServer::FloodCheck(TTcpSrvClient& client) {
     if (!client.FloodNoticeSent) {
         client.FloodNoticeSent = true;
         Reply(state_, client, " You are sending lines too fast.  They are ignored for a while.\r\n");
-        log_.Add(client.PeerAddr + ": " + client.Nick + " is flooding.  Lines ignored for a while.");
+        log_.Add(client.PeerAddr + ": " + client.Nick() + " is flooding.  Lines ignored for a while.");
     }
     return false;
 }
 
 void ChatServer::OnClientDisconnect(TTcpSrvClient& client) {
     if (client.InGame) AbortGame(state_, client);
-    online_.RemoveAll(client.Nick);
+    online_.RemoveAll(client.Nick());
     const auto duration =
         std::chrono::duration_cast<std::chrono::seconds>(clock_.Now() - client.ConnectTime);
-    log_.Add("Client disconnecting: " + client.Nick + "    Duration: " + FormatDuration(duration));
+    log_.Add("Client disconnecting: " + client.Nick() + "    Duration: " + FormatDuration(duration));
     if (client.DepartureAnnounced) return;
-    link_.Announce("*** " + client.Nick + " was disconnected.");
-    const std::string notice = settings_.Prefix + " " + client.Nick + " " + settings_.Diss + "\r\n";
+    link_.Announce("*** " + client.Nick() + " was disconnected.");
+    const std::string notice = settings_.Prefix + " " + client.Nick() + " " + settings_.Diss + "\r\n";
     server_.Clients().SendDepartureNotice(client, notice, ClientList::Departure::kDisconnected);
 }
 
@@ -359,7 +359,7 @@ void ChatServer::OnClientException(TTcpSrvClient&, const std::exception& error) 
 }
 
 void ChatServer::OnClientOverflow(TTcpSrvClient& client) {
-    log_.Add("Client dropped: " + client.PeerAddr + " (" + client.Nick +
+    log_.Add("Client dropped: " + client.PeerAddr + " (" + client.Nick() +
              ") stopped reading; more than 1 MiB of output was waiting.");
 }
 
