@@ -23,8 +23,7 @@ void LogAction(const ChatState& state, const TTcpSrvClient& client, std::string_
 void ToggleRole(ChatState& state, TTcpSrvClient& admin, std::string_view nick, bool TTcpSrvClient::*role,
                 const std::string& promotion) {
     bool found = false;
-    state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (!EqualsIgnoreCase(other.Nick(), nick)) return;
+    state.clients.ForEachHolderDown(nick, [&](TTcpSrvClient& other) {
         found = true;
         if (other.*role) {
             other.*role = false;
@@ -141,8 +140,7 @@ void CmdKill(ChatState& state, TTcpSrvClient& client, std::string_view line) {
         const std::string_view nick = i > 7 ? line.substr(6, i - 7) : std::string_view{};
         std::string_view reason = i + 2 < line.size() ? line.substr(i + 2) : std::string_view{};
         if (reason.size() > kMaxReason) reason = reason.substr(0, kMaxReason);
-        state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
-            if (!EqualsIgnoreCase(other.Nick(), nick)) return;
+        state.clients.ForEachHolderDown(nick, [&](TTcpSrvClient& other) {
             other.SendStr("Closing Link: Killed by " + client.Nick() + " for reason: " + std::string(reason) + "\r\n");
             other.CloseDelayed();
             LogAction(state, client, " used /kill.");
@@ -164,8 +162,7 @@ void CmdKill(ChatState& state, TTcpSrvClient& client, std::string_view line) {
 
 void CmdBan(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
     bool found = false;
-    state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (!EqualsIgnoreCase(other.Nick(), nick)) return;
+    state.clients.ForEachHolderDown(nick, [&](TTcpSrvClient& other) {
         found = true;
         state.settings.Bans.push_back(other.PeerAddr);
         if (BanListChanged(state)) Reply(state, client, " Ban added.  List saved.\r\n");
@@ -180,7 +177,7 @@ void CmdForcedJoin(ChatState& state, TTcpSrvClient& client, std::string_view tar
 
 void CmdForcedDeop(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
     TTcpSrvClient* deopped = nullptr;
-    state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
+    state.clients.ForEachHolderDown(nick, [&](TTcpSrvClient& other) {
         if (other.Nick() != nick) return;
         other.IsOp = false;
         deopped = &other;

@@ -15,8 +15,8 @@ template <typename F>
 bool ForEachTarget(ChatState& state, TTcpSrvClient& op, const std::string& channel,
                    std::string_view nick, F&& f) {
     bool found = false;
-    state.clients.ForEachClientDown([&](TTcpSrvClient& target) {
-        if (target.Channel() != channel || !EqualsIgnoreCase(target.Nick(), nick)) return;
+    state.clients.ForEachHolderDown(nick, [&](TTcpSrvClient& target) {
+        if (target.Channel() != channel) return;
         found = true;
         f(target);
     });
@@ -50,13 +50,13 @@ void MoveToChannel(ChatState& state, TTcpSrvClient& client, const std::string& t
     const Settings& s = state.settings;
     const std::string part = s.Prefix + " " + client.Nick() + " " + s.Part + "\r\n";
     const std::string join = s.Prefix + " " + client.Nick() + " " + s.Join + "\r\n";
+    // Each member hears its own notice; one that is in both (a move within
+    // the same channel) hears the part before the join.
+    if (!client.Undercover) state.clients.SendToChannel(client.Channel(), part);
     bool occupied = false;
-    state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
-        if (EqualsIgnoreCase(member.Channel(), client.Channel()) && !client.Undercover) member.SendStr(part);
-        if (EqualsIgnoreCase(member.Channel(), target)) {
-            if (!client.Undercover) member.SendStr(join);
-            occupied = true;
-        }
+    state.clients.ForEachMemberDown(target, [&](TTcpSrvClient& member) {
+        if (!client.Undercover) member.SendStr(join);
+        occupied = true;
     });
     // The first to enter a channel runs it; the main channel has no operators.
     // Anyone else keeps the operator status they had.
@@ -81,9 +81,7 @@ void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view argument)
               "IRC.\r\n");
 
     bool locked = false;
-    state.clients.ForEachClientDown([&](const TTcpSrvClient& other) {
-        if (other.ChannelLocked && EqualsIgnoreCase(other.Channel(), name)) locked = true;
-    });
+    state.clients.ForEachMemberDown(name, [&](const TTcpSrvClient& other) { locked = locked || other.ChannelLocked; });
     if (locked) {
         Reply(state, client, " Access to this " + state.settings.Channel + " is not allowed.\r\n");
         return;
@@ -129,8 +127,7 @@ void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     // heard of the old name: for them this is the newcomer's arrival.
     const std::string renamed = state.settings.Prefix + " " + old + " is now known as " + name + "\r\n";
     const std::string arrived = state.settings.Prefix + " " + name + " " + state.settings.Join + "\r\n";
-    state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
-        if (!EqualsIgnoreCase(member.Channel(), client.Channel())) return;
+    state.clients.ForEachMemberDown(client.Channel(), [&](TTcpSrvClient& member) {
         member.SendStr(member.Nick() == kChoosingNickname ? arrived : renamed);
     });
     state.online.Rename(old, name);
@@ -160,8 +157,12 @@ void CmdKick(ChatState& state, TTcpSrvClient& client, std::string_view argument)
     const std::string target(argument);
     const std::string kicked = state.settings.Prefix + " " + target + " " + state.settings.Kick + " " + client.Nick() + "\r\n";
     const std::string arrived = state.settings.Prefix + " " + target + " " + state.settings.Join + "\r\n";
-    state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
+    // A member is in one channel; where the two names are the same, each
+    // member hears the kick before the arrival, as in one walk.
+    state.clients.ForEachMemberDown(channel, [&](TTcpSrvClient& member) {
         if (member.Channel() == channel) member.SendStr(kicked);
+    });
+    state.clients.ForEachMemberDown(main, [&](TTcpSrvClient& member) {
         if (member.Channel() == main) member.SendStr(arrived);
     });
 }
@@ -173,8 +174,7 @@ void CmdLock(ChatState& state, TTcpSrvClient& client, std::string_view) {
     const std::string locked = state.settings.Prefix + " " + client.Nick() + " has locked this " + state.settings.Channel + ".\r\n";
     const std::string unlocked = state.settings.Prefix + " " + client.Nick() + " has unlocked this " + state.settings.Channel + ".\r\n";
     const std::string channel = client.Channel();
-    state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
-        if (!EqualsIgnoreCase(member.Channel(), channel)) return;
+    state.clients.ForEachMemberDown(channel, [&](TTcpSrvClient& member) {
         member.ChannelLocked = !member.ChannelLocked;
         member.SendStr(member.ChannelLocked ? locked : unlocked);
     });
@@ -183,8 +183,8 @@ void CmdLock(ChatState& state, TTcpSrvClient& client, std::string_view) {
 void CmdWall(ChatState& state, TTcpSrvClient& client, std::string_view text) {
     if (RefuseNonOp(state, client)) return;
     const std::string line = "All ops <" + client.Nick() + "> " + std::string(text) + "\r\n";
-    state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
-        if (member.IsOp && EqualsIgnoreCase(member.Channel(), client.Channel())) member.SendStr(line);
+    state.clients.ForEachMemberDown(client.Channel(), [&](TTcpSrvClient& member) {
+        if (member.IsOp) member.SendStr(line);
     });
 }
 

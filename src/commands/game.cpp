@@ -23,7 +23,7 @@ bool IsPartnerOf(const TTcpSrvClient& candidate, const TTcpSrvClient& client) {
 // exactly `nick`, from the last connection down.
 template <typename F>
 void ForEachNamedInChannel(const ChatState& state, const TTcpSrvClient& sender, std::string_view nick, F&& f) {
-    state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
+    state.clients.ForEachHolderDown(nick, [&](TTcpSrvClient& other) {
         if (SameChannel(other, sender) && other.Nick() == nick) f(other);
     });
 }
@@ -61,7 +61,7 @@ void AnswerChallenge(const ChatState& state, TTcpSrvClient& client, std::string_
 }  // namespace
 
 void AbortGame(ChatState& state, const TTcpSrvClient& player) {
-    state.clients.ForEachClientDown([&](TTcpSrvClient& opponent) {
+    state.clients.ForEachHolderDown(player.AuxNick, [&](TTcpSrvClient& opponent) {
         if (opponent.Nick() != player.AuxNick) return;
         opponent.SendStr(kError);
         opponent.InGame = false;

@@ -52,8 +52,7 @@ void CmdVersion(ChatState& state, TTcpSrvClient& client, std::string_view) {
 }
 
 void CmdNames(ChatState& state, TTcpSrvClient& client, std::string_view) {
-    state.clients.ForEachClientDown([&](const TTcpSrvClient& user) {
-        if (!EqualsIgnoreCase(user.Channel(), client.Channel())) return;
+    state.clients.ForEachMemberDown(client.Channel(), [&](const TTcpSrvClient& user) {
         if (user.Undercover && !client.IsSpy) return;
         std::string text = state.settings.Prefix + " Nick: " + user.Nick() + "\r\n";
         text += state.settings.Prefix + " Modes: " + ListingMarks(state, user, client) + "\r\n";
@@ -67,8 +66,7 @@ void CmdNames(ChatState& state, TTcpSrvClient& client, std::string_view) {
 void CmdWhois(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
     // Whatever the user's channel and modes: whoever asks by name learns it.
     bool found = false;
-    state.clients.ForEachClientDown([&](const TTcpSrvClient& user) {
-        if (!EqualsIgnoreCase(user.Nick(), nick)) return;
+    state.clients.ForEachHolderDown(nick, [&](const TTcpSrvClient& user) {
         found = true;
         std::string text = state.settings.Prefix + " Nick: " + user.Nick() + "\r\n";
         text += state.settings.Prefix + " Chan: " + user.Channel() + "\r\n";

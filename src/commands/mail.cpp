@@ -48,9 +48,8 @@ void CmdSend(ChatState& state, TTcpSrvClient& client, std::string_view line) {
         return;
     }
     state.mail.Append(recipient, client.Nick(), message);
-    state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (EqualsIgnoreCase(other.Nick(), recipient))
-            Reply(state, other, " You have a new message.  Type /read to list your messages.\r\n");
+    state.clients.ForEachHolderDown(recipient, [&](TTcpSrvClient& other) {
+        Reply(state, other, " You have a new message.  Type /read to list your messages.\r\n");
     });
 }
 

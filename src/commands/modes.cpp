@@ -42,8 +42,7 @@ void CmdQuery(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
         return;
     }
     bool found = false;
-    state.clients.ForEachClientDown([&](TTcpSrvClient& other) {
-        if (!EqualsIgnoreCase(other.Nick(), nick)) return;
+    state.clients.ForEachHolderDown(nick, [&](TTcpSrvClient&) {
         found = true;
         Reply(state, client, " Beginning query with " + std::string(nick) + "\r\n");
         client.QueryMode = true;

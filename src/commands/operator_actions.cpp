@@ -73,7 +73,7 @@ bool BanListChanged(ChatState& state) {
 
 std::optional<RoleFlags> ConnectedRolesOf(const ChatState& state, std::string_view nick) {
     std::optional<RoleFlags> roles;
-    state.clients.ForEachClientDown([&](const TTcpSrvClient& client) {
+    state.clients.ForEachHolderDown(nick, [&](const TTcpSrvClient& client) {
         if (client.Nick() == nick) roles = RoleFlags{client.IsServOp, client.IsChanOp, client.IsSpy};
     });
     return roles;
@@ -81,7 +81,7 @@ std::optional<RoleFlags> ConnectedRolesOf(const ChatState& state, std::string_vi
 
 void SetConnectedRole(ChatState& state, std::string_view nick, Role role, bool on) {
     bool TTcpSrvClient::*flag = RoleFlag(role);
-    state.clients.ForEachClientDown([&](TTcpSrvClient& client) {
+    state.clients.ForEachHolderDown(nick, [&](TTcpSrvClient& client) {
         if (client.Nick() != nick || client.*flag == on) return;
         client.*flag = on;
         Reply(state, client, on ? PromotionText(state.settings, role) : RemovalText(state.settings, role));
@@ -91,8 +91,7 @@ void SetConnectedRole(ChatState& state, std::string_view nick, Role role, bool o
 void KillByOperator(ChatState& state, std::string_view nick, std::string_view reason) {
     TTcpSrvClient* victim = nullptr;
     const std::string closing = "Closing Link: Killed by the admin for reason: " + std::string(reason) + "\r\n";
-    state.clients.ForEachClientDown([&](TTcpSrvClient& client) {
-        if (!EqualsIgnoreCase(client.Nick(), nick)) return;
+    state.clients.ForEachHolderDown(nick, [&](TTcpSrvClient& client) {
         client.SendStr(closing);
         client.CloseDelayed();
         victim = &client;
@@ -107,7 +106,7 @@ void KillByOperator(ChatState& state, std::string_view nick, std::string_view re
 
 void BanByOperator(ChatState& state, std::string_view nick) {
     bool found = false;
-    state.clients.ForEachClientDown([&](TTcpSrvClient& client) {
+    state.clients.ForEachHolderDown(nick, [&](TTcpSrvClient& client) {
         if (client.Nick() != nick) return;
         state.settings.Bans.push_back(client.PeerAddr);
         found = true;

@@ -35,9 +35,7 @@ void SendToChannel(const ChatState& state, const TTcpSrvClient& sender, std::str
     // Escape once; every member gets the same bytes.
     std::string wire;
     TerminalInput::AppendEscaped(text, wire);
-    const std::string& channel = sender.Channel();
-    state.clients.ForEachClientDown([&](TTcpSrvClient& member) {
-        if (!EqualsIgnoreCase(member.Channel(), channel)) return;
+    state.clients.ForEachMemberDown(sender.Channel(), [&](TTcpSrvClient& member) {
         if (member.QueryMode) member.SendStr(member.Channel() + ": ");
         member.SendWire(wire);
     });
@@ -57,9 +55,8 @@ void RouteOrdinaryLine(ChatState& state, TTcpSrvClient& client, std::string_view
     }
     const std::string framed = Framed(client.Nick(), line);
     if (client.QueryMode) {
-        state.clients.ForEachClientDown([&](TTcpSrvClient& partner) {
-            if (EqualsIgnoreCase(partner.Nick(), client.QueryTarget))
-                SendPrivate(partner, !partner.QueryMode, framed);
+        state.clients.ForEachHolderDown(client.QueryTarget, [&](TTcpSrvClient& partner) {
+            SendPrivate(partner, !partner.QueryMode, framed);
         });
     } else {
         SendToChannel(state, client, framed);
@@ -85,8 +82,7 @@ void CmdPrivateMessage(ChatState& state, TTcpSrvClient& client, std::string_view
 
     const std::string framed = Framed(client.Nick(), message);
     bool delivered = false;
-    state.clients.ForEachClientDown([&](TTcpSrvClient& recipient) {
-        if (!EqualsIgnoreCase(recipient.Nick(), nick)) return;
+    state.clients.ForEachHolderDown(nick, [&](TTcpSrvClient& recipient) {
         delivered = true;
         SendPrivate(recipient, recipient.QueryTarget != client.Nick(), framed);
         if (recipient.Away)

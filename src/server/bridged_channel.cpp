@@ -11,7 +11,7 @@ void BridgedChannel::SendToBridgedChannel(std::string_view text) {
 
 void BridgedChannel::ForEachBridgedMember(
     const std::function<void(std::string_view nick, bool hasVoice)>& visit) const {
-    clients_.ForEachClientDown([&](const TTcpSrvClient& member) {
+    clients_.ForEachMemberDown(kBridgedChannel, [&](const TTcpSrvClient& member) {
         if (member.Channel() == kBridgedChannel) visit(member.Nick(), member.HasIrcVoice);
     });
 }
@@ -20,8 +20,7 @@ bool BridgedChannel::SendPrivate(
     std::string_view nick, std::string_view text,
     const std::function<void(std::string_view nick, std::string_view awayMessage)>& away) {
     bool delivered = false;
-    clients_.ForEachClientDown([&](TTcpSrvClient& recipient) {
-        if (!EqualsIgnoreCase(recipient.Nick(), nick)) return;
+    clients_.ForEachHolderDown(nick, [&](TTcpSrvClient& recipient) {
         delivered = true;
         recipient.SendStr(text);
         if (recipient.Away) away(recipient.Nick(), recipient.AwayMessage);
