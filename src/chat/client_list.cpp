@@ -20,8 +20,10 @@ void ClientList::Add(std::shared_ptr<TTcpSrvClient> client) {
 }
 
 void ClientList::Remove(const TTcpSrvClient& client) {
-    auto it = std::find_if(clients_.begin(), clients_.end(), [&](const auto& c) { return c.get() == &client; });
-    if (it == clients_.end()) return;
+    // The list is in the order of connections, which is the order of sequence numbers.
+    auto it = std::lower_bound(clients_.begin(), clients_.end(), client.Sequence(),
+                               [](const auto& c, std::uint64_t sequence) { return c->Sequence() < sequence; });
+    if (it == clients_.end() || it->get() != &client) return;
     Erase(byNick_, client.Nick(), client);
     Erase(byChannel_, client.Channel(), client);
     (*it)->JoinIndex(nullptr, client.Sequence());

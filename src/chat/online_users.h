@@ -2,36 +2,36 @@
 // The nicknames shown in the admin window's list of online users. It holds
 // texts only; users are found again by comparing nicknames. Every change is
 // told as it happens, so a window that shows the list keeps it current
-// without asking for the whole list again.
-#include <algorithm>
+// without asking for the whole list again. Only how many entries each
+// nickname has is kept, so that a change costs the same with 10 users online
+// as with 10,000.
 #include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <unordered_map>
 
 namespace qm {
 
 class OnlineUsers {
 public:
     void Add(std::string nick) {
-        nicks_.push_back(nick);
+        ++entries_[nick];
         if (onAdded) onAdded(nick);
     }
     // A nickname change: the first entry equal to `oldNick` takes `newNick`.
     void Rename(std::string_view oldNick, std::string newNick) {
-        auto it = std::find(nicks_.begin(), nicks_.end(), oldNick);
-        if (it == nicks_.end()) {
+        const auto old = entries_.find(std::string(oldNick));
+        if (old == entries_.end()) {
             Add(std::move(newNick));
             return;
         }
-        *it = newNick;
+        if (--old->second == 0) entries_.erase(old);
+        ++entries_[newNick];
         if (onRenamed) onRenamed(std::string(oldNick), newNick);
     }
     // Removes every entry equal to `nick` (exact comparison).
     void RemoveAll(std::string_view nick) {
-        auto end = std::remove(nicks_.begin(), nicks_.end(), nick);
-        if (end == nicks_.end()) return;
-        nicks_.erase(end, nicks_.end());
+        if (entries_.erase(std::string(nick)) == 0) return;
         if (onRemoved) onRemoved(std::string(nick));
     }
 
@@ -40,7 +40,7 @@ public:
     std::function<void(const std::string& nick)> onRemoved;
 
 private:
-    std::vector<std::string> nicks_;
+    std::unordered_map<std::string, int> entries_;
 };
 
 }  // namespace qm
