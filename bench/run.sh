@@ -404,9 +404,10 @@ solo_row() {
   echo "| $1 | $(fmt "$(median quillmoot "$2" "$3")" "$4" "$5") | $6 |"
 }
 
-# The optimisation log is written by hand: it survives a new report.
+# The optimisation log is written by hand: it survives a new report. The
+# failures after it belong to the report it came with.
 history=""
-[ -f "$out" ] && history=$(sed -n '/^## Optimisation log/,$p' "$out")
+[ -f "$out" ] && history=$(awk '/^## Failed measurements/ { exit } /^## Optimisation log/ { on = 1 } on' "$out")
 {
   echo "# Performance"
   echo
