@@ -11,8 +11,8 @@ namespace qm::bench {
 // and receiver (both in this process) measure latency on the same clock.
 std::uint64_t NowNs();
 
-// User plus system CPU time the process has used so far, in seconds
-// (utime + stime of /proc/<pid>/stat, all threads), or nothing when the
+// User plus system CPU time the process has used so far, all threads, in
+// seconds to the nanosecond (its CPU-time clock), or nothing when the
 // process is gone.
 std::optional<double> CpuSeconds(pid_t pid);
 

@@ -89,12 +89,15 @@ void Swarm::Open(int id) {
     ++opened_;
 }
 
-void Swarm::LogInAll(int inflight) {
+void Swarm::LogInAll(int inflight, const std::function<void()>& after_each) {
     int next = 0;
     auto open_more = [&] {
         while (next < size() && (inflight <= 0 || next - ready() < inflight)) Open(next++);
     };
-    on_ready = [&](int) { open_more(); };
+    on_ready = [&](int) {
+        if (after_each) after_each();
+        open_more();
+    };
     open_more();
     constexpr std::uint64_t kSecond = 1'000'000'000;
     std::uint64_t next_check = NowNs() + kSecond;
@@ -141,8 +144,19 @@ std::uint64_t Swarm::LoginNs(int id) const {
     return c.ready_ns - c.opened_ns;
 }
 
-int Swarm::ReceiversPerLine() const {
-    return config_.protocol == Protocol::kIrc ? size() - 1 : size();
+int Swarm::ReceiversOf(int id) const {
+    int members = size();
+    if (config_.channel_size > 0) {
+        const int first = id / config_.channel_size * config_.channel_size;
+        members = std::min(size(), first + config_.channel_size) - first;
+    }
+    return config_.protocol == Protocol::kIrc ? members - 1 : members;
+}
+
+std::string Swarm::ChannelOf(int id) const {
+    const bool irc = config_.protocol == Protocol::kIrc;
+    if (config_.channel_size > 0) return (irc ? "#c" : "c") + std::to_string(id / config_.channel_size);
+    return irc ? config_.channel : config_.move_to;
 }
 
 void Swarm::StartMeasuring() {
@@ -157,7 +171,7 @@ bool Swarm::SendChat(int id, bool force) {
     if (c.state != State::kReady) Fail(c, "chat before login");
     if (!force && c.out_sent < c.out.size()) return false;
     line_.clear();
-    if (config_.protocol == Protocol::kIrc) line_ += "PRIVMSG " + config_.channel + " :";
+    if (config_.protocol == Protocol::kIrc) line_ += "PRIVMSG " + ChannelOf(id) + " :";
     const std::size_t start = line_.size();
     char stamp[24];
     auto [end, ec] = std::to_chars(stamp, stamp + sizeof stamp, NowNs());
@@ -288,10 +302,9 @@ void Swarm::HandleQuillmootLine(Conn& c, std::string_view line, std::uint64_t no
     if (c.state == State::kReady) {
         // Chat arrives as "<nick> text", lines from IRC as "[ircnick] text";
         // the server's echo of what this client typed is neither.
-        if (line.starts_with('<') || line.starts_with('['))
-            CountChat(line, now);
-        else if (on_notice)
-            on_notice(line);
+        if (line.starts_with('<') || line.starts_with('[')) return CountChat(line, now);
+        if (line.find(config_.join_marker) != std::string_view::npos) ++join_notices_;
+        if (on_notice) on_notice(line);
         return;
     }
     c.last_line.assign(line);
@@ -299,9 +312,11 @@ void Swarm::HandleQuillmootLine(Conn& c, std::string_view line, std::uint64_t no
         c.state = State::kJoining;
         Send(c, c.nick + "\r\n");
     } else if (c.state == State::kJoining && Announces(line, c.nick, config_.join_marker)) {
-        if (config_.move_to.empty()) return MarkReady(c);
+        ++join_notices_;
+        const std::string target = ChannelOf(IdOf(c));
+        if (target.empty()) return MarkReady(c);
         c.state = State::kMoving;
-        Send(c, "/j " + config_.move_to + "\r\n");
+        Send(c, "/j " + target + "\r\n");
     } else if (c.state == State::kMoving && Announces(line, c.nick, config_.part_marker)) {
         MarkReady(c);
     }
@@ -329,12 +344,13 @@ void Swarm::HandleIrcLine(Conn& c, std::string_view line, std::uint64_t now) {
             CountPayload(rest.substr(text + 2), now);
         return;
     }
+    if (rest.starts_with("JOIN ")) ++join_notices_;
     if (c.state == State::kReady) return;
     c.last_line.assign(line);
     if (rest.starts_with("001 ")) {
         if (config_.irc_join) {
             c.state = State::kJoining;
-            Send(c, "JOIN " + config_.channel + "\r\n");
+            Send(c, "JOIN " + ChannelOf(IdOf(c)) + "\r\n");
         } else {
             MarkReady(c);
         }

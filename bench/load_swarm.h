@@ -32,6 +32,10 @@ struct SwarmConfig {
     std::string move_to;
     std::string part_marker = "has left";
     std::string channel = "#bench";
+    // Clients per channel: when above 0, client n goes to channel "c<k>",
+    // k = n / channel_size, after its login (Quillmoot "/j c<k>", IRC
+    // "JOIN #c<k>") instead of move_to or channel.
+    int channel_size = 0;
     // IRC clients join the channel after registering; without it they only register.
     bool irc_join = true;
     std::size_t payload_bytes = 64;
@@ -52,8 +56,9 @@ public:
     // Starts connecting client `id`; it logs in by itself as data arrives.
     void Open(int id);
     // Opens every client and returns once all are logged in, keeping at most
-    // `inflight` logins under way (all at once when it is 0). Uses on_ready.
-    void LogInAll(int inflight);
+    // `inflight` logins under way (all at once when it is 0). Uses on_ready;
+    // `after_each` runs after every login that completes.
+    void LogInAll(int inflight, const std::function<void()>& after_each = {});
     // Waits up to `max_wait_ns` for socket events and handles them all.
     void Poll(std::uint64_t max_wait_ns);
 
@@ -82,8 +87,12 @@ public:
     // client whose earlier output is still unsent sends nothing (and false
     // is returned), so that a fast sender cannot queue without bound.
     bool SendChat(int id, bool force);
-    // Receivers of one chat line: IRC servers do not echo it to the sender.
-    int ReceiversPerLine() const;
+    // Receivers of one chat line client `id` sends: the members of its
+    // channel, less the sender on IRC, whose servers do not echo it.
+    int ReceiversOf(int id) const;
+    // Join notices received by the clients, each client's own included:
+    // Quillmoot lines holding the join marker, IRC JOIN messages.
+    std::uint64_t join_notices() const { return join_notices_; }
 
     // From here on every chat line received counts as a delivery.
     void StartMeasuring();
@@ -127,6 +136,9 @@ private:
     void Flush(Conn& c);
     [[noreturn]] void Fail(const Conn& c, std::string_view what) const;
     int IdOf(const Conn& c) const { return static_cast<int>(&c - conns_.data()); }
+    // Where client `id` chats once logged in: the IRC channel it joins, or
+    // the Quillmoot channel it moves to (empty: it stays in the main one).
+    std::string ChannelOf(int id) const;
 
     SwarmConfig config_;
     int epoll_fd_ = -1;
@@ -138,6 +150,7 @@ private:
     int retries_ = 0;
     bool measuring_ = false;
     std::uint64_t deliveries_ = 0;
+    std::uint64_t join_notices_ = 0;
     std::uint64_t last_delivery_ns_ = 0;
     std::uint64_t last_receive_ns_ = 0;
     std::vector<std::uint64_t> latencies_ns_;

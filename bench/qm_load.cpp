@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -22,6 +23,7 @@
 #include "load_proc.h"
 #include "load_report.h"
 #include "load_swarm.h"
+#include "login_steps.h"
 
 namespace qm::bench {
 namespace {
@@ -39,6 +41,8 @@ struct Options {
     double rate = 2000;
     double duration = 5;
     int inflight = 100;
+    int channel_size = 10;
+    int step = 1000;
     std::uint16_t irc_port = 0;
     int irc_clients = 50;
     pid_t server_pid = 0;
@@ -71,16 +75,17 @@ public:
     explicit Scenario(const Options& options) : options_(options) {}
 
     // Logs every client in, keeping at most `inflight` logins under way
-    // (all at once when it is 0).
-    void LoginAll(Swarm& swarm, int inflight) {
+    // (all at once when it is 0); `after_each` runs after every login.
+    void LoginAll(Swarm& swarm, int inflight, const std::function<void()>& after_each = {}) {
         phase_ = Phase::kLogin;
         logging_in_ = &swarm;
-        swarm.LogInAll(inflight);
+        swarm.LogInAll(inflight, after_each);
         Note("logged in");
     }
 
     // Lets the notices of the logins drain: returns once nothing has arrived
-    // for a while and the server has used no CPU time over that while.
+    // for a while and the server has used next to no CPU time over that
+    // while (its timers may still wake it).
     void Settle(Swarm* swarm) {
         phase_ = Phase::kSettle;
         std::optional<double> cpu = Cpu();
@@ -91,7 +96,7 @@ public:
                 else Poll(10 * kMs);
             }
             const std::optional<double> now = Cpu();
-            const bool cpu_quiet = !cpu || !now || *now == *cpu;
+            const bool cpu_quiet = !cpu || !now || *now - *cpu < 0.002;
             const bool rx_quiet = !swarm || NowNs() - swarm->last_receive_ns() >= 250 * kMs;
             if (cpu_quiet && rx_quiet) {
                 Note("server quiet");
@@ -149,13 +154,15 @@ public:
         report.Add("client_cpu_s", after.own - before.own, 2);
     }
 
-    // N clients each send M lines as fast as the server takes them.
+    // N clients each send M lines as fast as the server takes them: all in
+    // one channel, or (--scenario channels) in channels of --channel-size.
     void FanOut() {
         Swarm& swarm = NewSwarm();
         LoginAll(swarm, options_.inflight);
         Settle(&swarm);
         total_ = static_cast<std::uint64_t>(options_.clients) * static_cast<std::uint64_t>(options_.lines);
-        expected_ = total_ * static_cast<std::uint64_t>(swarm.ReceiversPerLine());
+        for (int id = 0; id < options_.clients; ++id)
+            expected_ += static_cast<std::uint64_t>(options_.lines) * static_cast<std::uint64_t>(swarm.ReceiversOf(id));
         std::vector<int> left(static_cast<std::size_t>(options_.clients), options_.lines);
         int senders = options_.clients;
         phase_ = Phase::kChat;
@@ -169,12 +176,13 @@ public:
                 if (mine == 0 || !swarm.SendChat(id, false)) continue;
                 progressed = true;
                 ++sent_;
-                if (--mine == 0) --senders;
+                if (--mine == 0 && --senders == 0) Note("all lines sent");
             }
             swarm.Poll(progressed ? 0 : kMs);
         }
         const double elapsed = Seconds(swarm.last_delivery_ns() - start);
         Report report = Header();
+        if (options_.swarm.channel_size > 0) report.Add("channel_size", options_.swarm.channel_size);
         report.Add("lines", options_.lines);
         report.Add("deliveries", static_cast<std::int64_t>(swarm.deliveries()));
         report.Add("seconds", elapsed, 3);
@@ -190,7 +198,7 @@ public:
         LoginAll(swarm, options_.inflight);
         Settle(&swarm);
         total_ = static_cast<std::uint64_t>(std::llround(options_.rate * options_.duration));
-        expected_ = total_ * static_cast<std::uint64_t>(swarm.ReceiversPerLine());
+        expected_ = total_ * static_cast<std::uint64_t>(swarm.ReceiversOf(0));
         const double interval = kSecond / options_.rate;
         phase_ = Phase::kChat;
         const CpuMark cpu = MarkCpu();
@@ -237,6 +245,39 @@ public:
         report.Add("retries", static_cast<std::int64_t>(swarm.retries()));
         report.Add("login_p50_ms", PercentileMs(times, 0.50), 3);
         report.Add("login_p99_ms", PercentileMs(times, 0.99), 3);
+        report.Print();
+    }
+
+    // N clients log in, --inflight at a time, and stay in the main channel.
+    // Every --step logins the time, the server's CPU time and the join
+    // notices delivered so far are marked, so that the cost of a login can be
+    // followed as the channel grows. Each login is announced to everyone in
+    // the channel, the newcomer included: N(N+1)/2 notices in all.
+    void Growth() {
+        Swarm& swarm = NewSwarm();
+        Settle(nullptr);
+        LoginSteps steps;
+        auto mark = [&] { steps.Mark({NowNs(), Cpu(), swarm.join_notices(), swarm.ready()}); };
+        const CpuMark cpu = MarkCpu();
+        const std::uint64_t start = NowNs();
+        mark();
+        LoginAll(swarm, options_.inflight, [&] {
+            if (swarm.ready() % options_.step == 0 || swarm.ready() == swarm.size()) mark();
+        });
+        const double elapsed = Seconds(NowNs() - start);
+        Report report = Header();
+        report.Add("inflight", options_.inflight <= 0 ? std::string("all") : std::to_string(options_.inflight));
+        report.Add("seconds", elapsed, 3);
+        report.Add("logins_per_s", options_.clients / elapsed, 1);
+        AddCpu(report, cpu, swarm.join_notices(), "notice");
+        report.Add("retries", static_cast<std::int64_t>(swarm.retries()));
+        // The notices still on their way when the last login completed.
+        Settle(&swarm);
+        const auto n = static_cast<std::uint64_t>(options_.clients);
+        const bool joined = options_.protocol != Protocol::kIrc || options_.swarm.irc_join;
+        report.Add("notices", static_cast<std::int64_t>(swarm.join_notices()));
+        report.Add("notices_expected", static_cast<std::int64_t>(joined ? n * (n + 1) / 2 : 0));
+        steps.AddTo(report);
         report.Print();
     }
 
@@ -428,10 +469,12 @@ int Run(int argc, char** argv) {
                    "rate: --rate lines/s in total for --duration s; "
                    "login: log --clients in, --inflight at a time; "
                    "idle: server memory per logged-in idle client; "
+                   "channels: fanout in channels of --channel-size; "
+                   "growth: log --clients in, --inflight at a time, reporting every --step logins; "
                    "bridge: chat users in \"IRC\" and IRC clients exchange --rate lines/s each way "
                    "through quillmootd's IRC link")
         ->required()
-        ->check(CLI::IsMember({"fanout", "rate", "login", "idle", "bridge"}));
+        ->check(CLI::IsMember({"fanout", "channels", "rate", "login", "growth", "idle", "bridge"}));
     std::map<std::string, Protocol> protocols{{"quillmoot", Protocol::kQuillmoot}, {"irc", Protocol::kIrc}};
     app.add_option("--proto", options.protocol, "quillmoot or irc")
         ->transform(CLI::CheckedTransformer(protocols, CLI::ignore_case));
@@ -444,6 +487,9 @@ int Run(int argc, char** argv) {
     app.add_option("--irc-port", options.irc_port, "bridge: port of the IRC server the link is on, on 127.0.0.1");
     app.add_option("--irc-clients", options.irc_clients, "bridge: IRC clients in the linked channel")
         ->check(CLI::Range(1, 1'000'000));
+    app.add_option("--channel-size", options.channel_size, "channels: clients per channel")
+        ->check(CLI::Range(1, 1'000'000));
+    app.add_option("--step", options.step, "growth: logins per step of the report")->check(CLI::Range(1, 1'000'000));
     app.add_option("--inflight", options.inflight, "logins under way at once; 0 = all at once")->check(CLI::NonNegativeNumber);
     app.add_option("--server-pid", options.server_pid, "server process, for CPU time and memory");
     app.add_option("--timeout", options.timeout, "give up after this many seconds")->check(CLI::PositiveNumber);
@@ -458,6 +504,7 @@ int Run(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
     options.swarm.protocol = options.protocol;
     options.swarm.irc_join = !no_join;
+    if (options.scenario == "channels") options.swarm.channel_size = options.channel_size;
 
     signal(SIGPIPE, SIG_IGN);
     const long fds = RaiseFdLimit();
@@ -469,9 +516,10 @@ int Run(int argc, char** argv) {
 
     Scenario scenario(options);
     try {
-        if (options.scenario == "fanout") scenario.FanOut();
+        if (options.scenario == "fanout" || options.scenario == "channels") scenario.FanOut();
         else if (options.scenario == "rate") scenario.SteadyRate();
         else if (options.scenario == "login") scenario.Login();
+        else if (options.scenario == "growth") scenario.Growth();
         else if (options.scenario == "bridge") scenario.Bridge();
         else scenario.Idle();
     } catch (const LoadError& e) {
