@@ -12,11 +12,11 @@
 #include <filesystem>
 #include <thread>
 
-#include "console/core_call.h"
 #include "console/log_view.h"
 #include "console/main_window.h"
 #include "console/star_field.h"
 #include "console_core.h"
+#include "gui_wait.h"
 #include "storage/settings.h"
 
 namespace qm::test {
@@ -82,11 +82,7 @@ private:
         QTRY_VERIFY(ShowsLock());
     }
     // Lets the answers to what the window asked the core so far arrive.
-    void Settle() {
-        bool back = false;
-        console::AskCore(*core_->host, window_.get(), [](OperatorApi&) { return true; }, [&](bool) { back = true; });
-        QTRY_VERIFY(back);
-    }
+    void Settle() { QVERIFY(SettleWithCore(*core_->host)); }
     // Opens the File menu and clicks `item`, with the mouse as the operator would.
     void ChooseFromFileMenu(QAction* item) {
         QMenu* file = Menu("&File");

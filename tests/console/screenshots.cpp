@@ -25,14 +25,13 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
-#include <QThread>
 #include <chrono>
 #include <functional>
 #include <iostream>
 #include <string>
 
 #include "console/console_windows.h"
-#include "console/core_call.h"
+#include "gui_wait.h"
 #include "console_core.h"
 #include "irc_test_client.h"
 #include "ngircd_server.h"
@@ -52,28 +51,14 @@ constexpr const char* kAdminPass = "swordfish";
     std::exit(1);
 }
 
-// Lets the GUI thread work until `done` holds; false after `limit`.
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
+using qm::test::WaitForGui;
 
 void Pause(std::chrono::milliseconds period) {
-    WaitFor([] { return false; }, period);
+    WaitForGui([] { return false; }, period);
 }
 
-// A question to the core and its answer back on the GUI thread: whatever the
-// core had queued for the windows before it has arrived too.
 void Settle(qm::CoreHost& core) {
-    bool back = false;
-    QObject receiver;
-    qm::console::AskCore(core, &receiver, [](qm::OperatorApi&) { return true; }, [&](bool) { back = true; });
-    if (!WaitFor([&] { return back; })) Fail("the core does not answer");
+    if (!qm::test::SettleWithCore(core)) Fail("the core does not answer");
 }
 
 // A chat user on a plain TCP connection, as a terminal client would be.
@@ -201,12 +186,12 @@ void ShootIrcLink(ConsoleWindows& windows, qm::console::CoreEvents& events, qm::
     qm::LinkState state = qm::LinkState::kDown;
     QObject::connect(&events, &qm::console::CoreEvents::linkStateChanged, [&](qm::LinkState now) { state = now; });
     QTest::mouseClick(link.StartButton(), Qt::LeftButton);
-    if (!WaitFor([&] { return state == qm::LinkState::kUp; }, 20s))
+    if (!WaitForGui([&] { return state == qm::LinkState::kUp; }, 20s))
         Fail("the IRC link did not come up; its log:\n" + link.Log()->toPlainText().toStdString());
 
     QTest::mouseClick(link.JoinButton(), Qt::LeftButton);
     const auto logHas = [&](const QString& text) { return link.Log()->toPlainText().contains(text); };
-    if (!WaitFor([&] { return logHas("*** Joined channel: #quillmoot"); }))
+    if (!WaitForGui([&] { return logHas("*** Joined channel: #quillmoot"); }))
         Fail("the link did not join; its log:\n" + link.Log()->toPlainText().toStdString());
     // Two IRC users come in after the link, and one of them changes nick.
     qm::test::IrcTestClient ann(irc.Port()), ben(irc.Port());
@@ -214,7 +199,7 @@ void ShootIrcLink(ConsoleWindows& windows, qm::console::CoreEvents& events, qm::
         Fail("the IRC users could not join");
     ben.Send("NICK benny");
     ann.Send("PRIVMSG #quillmoot :hello from IRC");
-    if (!WaitFor([&] { return logHas("*** ben is now benny."); }))
+    if (!WaitForGui([&] { return logHas("*** ben is now benny."); }))
         Fail("the link log does not follow the channel:\n" + link.Log()->toPlainText().toStdString());
     // Enter is a shortcut of the window: it has to be the active one.
     link.activateWindow();
@@ -225,7 +210,7 @@ void ShootIrcLink(ConsoleWindows& windows, qm::console::CoreEvents& events, qm::
     Settle(core);
     camera.Shoot(link, "irc-link");
     QTest::mouseClick(link.StopButton(), Qt::LeftButton);
-    WaitFor([&] { return state == qm::LinkState::kDown; }, 5s);
+    WaitForGui([&] { return state == qm::LinkState::kDown; }, 5s);
     link.hide();
 }
 
@@ -296,29 +281,29 @@ int main(int argc, char** argv) {
     });
     auto& admin = windows.admin;
     Show(admin, *core.host);
-    if (!WaitFor([&] { return admin.List()->count() == 3; }))
+    if (!WaitForGui([&] { return admin.List()->count() == 3; }))
         Fail("the admin controls list " + std::to_string(admin.List()->count()) + " users, not 3");
     Select(admin.List(), "bob", *core.host);
     QTest::keyClicks(admin.Reason(), "flooding");
-    if (!WaitFor([&] { return admin.RoleBox(qm::Role::kChanOp)->isChecked(); })) Fail("bob's role is not shown");
+    if (!WaitForGui([&] { return admin.RoleBox(qm::Role::kChanOp)->isChecked(); })) Fail("bob's role is not shown");
     camera.Shoot(admin, "admin-controls");
     admin.hide();
 
     // User data: alice's record made a ServOP with Write Record, and left selected.
     auto& userData = windows.userData;
     Show(userData, *core.host);
-    if (!WaitFor([&] { return userData.List()->count() == 3; }))
+    if (!WaitForGui([&] { return userData.List()->count() == 3; }))
         Fail("the user data editor lists " + std::to_string(userData.List()->count()) + " records, not 3");
     Select(userData.List(), "alice", *core.host);
     bool written = false;
     QObject::connect(&userData, &qm::console::UserDataWindow::recordWritten, [&](bool ok) { written = ok; });
     QTest::keyClick(userData.RoleBox(qm::Role::kServOp), Qt::Key_Space);
     QTest::mouseClick(userData.WriteButton(), Qt::LeftButton);
-    if (!WaitFor([&] { return written; })) Fail("Write Record did not write alice's record");
+    if (!WaitForGui([&] { return written; })) Fail("Write Record did not write alice's record");
     // Selected again, the record shows what was written.
     Select(userData.List(), "bob", *core.host);
     Select(userData.List(), "alice", *core.host);
-    if (!WaitFor([&] { return userData.RoleBox(qm::Role::kServOp)->isChecked(); }))
+    if (!WaitForGui([&] { return userData.RoleBox(qm::Role::kServOp)->isChecked(); }))
         Fail("alice's record does not show ServOP");
     camera.Shoot(userData, "user-data");
     userData.hide();
@@ -331,7 +316,7 @@ int main(int argc, char** argv) {
         QTest::mouseClick(bans.AddButton(), Qt::LeftButton);
         Settle(*core.host);
     }
-    if (!WaitFor([&] { return bans.List()->count() >= 3; })) Fail("the bans editor does not show the entries");
+    if (!WaitForGui([&] { return bans.List()->count() >= 3; })) Fail("the bans editor does not show the entries");
     Select(bans.List(), "192.168.7.23", *core.host);
     QTest::keyClicks(bans.Entry(), "203.0.113.");
     camera.Shoot(bans, "bans");
@@ -346,7 +331,7 @@ int main(int argc, char** argv) {
 
     // Locked: the star field behind a password field with a few characters typed.
     MenuAction(windows.main, "Lock")->trigger();
-    if (!WaitFor([&] { return windows.main.IsLocked(); })) Fail("the console did not lock");
+    if (!WaitForGui([&] { return windows.main.IsLocked(); })) Fail("the console did not lock");
     if (auto* field = windows.main.findChild<QLineEdit*>("password")) QTest::keyClicks(field, "swor");
     Pause(700ms);  // a few frames of stars
     camera.Shoot(windows.main, "main-window-locked");

@@ -1,9 +1,7 @@
 #include "window_fixture.h"
 
 #include <QCoreApplication>
-#include <QThread>
 
-#include "console/core_call.h"
 #include "scratch_dir.h"
 #include "storage/text_file.h"
 
@@ -56,22 +54,7 @@ void WindowFixture::Stop() {
     events_.reset();
 }
 
-bool WindowFixture::WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-void WindowFixture::Settle() {
-    bool back = false;
-    QObject receiver;
-    console::AskCore(*core_, &receiver, [](OperatorApi&) { return true; }, [&](bool) { back = true; });
-    EXPECT_TRUE(WaitFor([&] { return back; }));
-}
+void WindowFixture::Settle() { EXPECT_TRUE(SettleWithCore(*core_)); }
 
 void WindowFixture::Open(QWidget& window) {
     window.show();

@@ -17,6 +17,7 @@
 #include "chat_fixture.h"
 #include "console/console_windows.h"
 #include "console/core_events.h"
+#include "gui_wait.h"
 #include "host/core_host.h"
 
 namespace qm::test {
@@ -41,7 +42,9 @@ protected:
         return answer.get_future().get();
     }
     // Lets the GUI thread handle what is queued for it until `done` holds.
-    static bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(10));
+    static bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        return WaitForGui(done, limit);
+    }
     // Lets everything the core had queued for the GUI thread arrive: a
     // question to the core and back, queued behind it.
     void Settle();
