@@ -36,9 +36,16 @@ void LineSocket::SendBytes(std::string_view bytes) {
 
 void LineSocket::QueueFlush() {
     if (output_.size() - outputSent_ > kMaxPendingOutput) {
-        OnOutputOverflow();
-        Close();
-        return;
+        // Output held back for the end of the round does not count against
+        // the peer: write what the kernel takes now, and drop the peer only
+        // if its socket is full as well.
+        if (!waitingWritable_) Flush();
+        if (state_ != State::kConnected) return;
+        if (output_.size() - outputSent_ > kMaxPendingOutput) {
+            OnOutputOverflow();
+            Close();
+            return;
+        }
     }
     if (flushQueued_ || waitingWritable_) return;
     flushQueued_ = true;
