@@ -20,8 +20,9 @@ using namespace std::chrono_literals;
 
 class Daemon {
 public:
+    // `environment`: extra "NAME=value" entries for the child.
     explicit Daemon(const std::filesystem::path& dataDir, const std::vector<std::string>& extraArgs = {},
-                    const char* program = QM_DAEMON_PATH) {
+                    const char* program = QM_DAEMON_PATH, const std::vector<std::string>& environment = {}) {
         int out[2], err[2];
         EXPECT_EQ(::pipe(out), 0);
         EXPECT_EQ(::pipe(err), 0);
@@ -35,6 +36,7 @@ public:
             // Keep the preference store out of the user's home.
             ::setenv("XDG_CONFIG_HOME", (dataDir / "config").c_str(), 1);
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            for (const auto& entry : environment) ::putenv(const_cast<char*>(entry.c_str()));
             std::vector<const char*> argv = {program, "--data-dir", dir.c_str()};
             for (const auto& arg : extraArgs) argv.push_back(arg.c_str());
             argv.push_back(nullptr);

@@ -1,12 +1,15 @@
 // quillmootd as a process: seeding, start-up failures, signals.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -272,6 +275,112 @@ TEST_F(DaemonTest, WithoutIrcOptionTheLinkStaysDown) {
     ASSERT_TRUE(daemon.WaitForOutput("Databases ready."));
     EXPECT_EQ(daemon.Signal(SIGTERM), 0);
     EXPECT_EQ(daemon.Stdout().find("IRC:"), std::string::npos);
+}
+
+// The command line: --version and --help end the program with 0; anything it
+// does not know is a usage error, 2, in one line with a hint.
+TEST_F(DaemonTest, CommandLineExitStatuses) {
+    {
+        Daemon daemon(dir_, {"--version"});
+        EXPECT_EQ(daemon.Wait(), 0);
+        EXPECT_EQ(daemon.Stdout(), std::string("quillmootd ") + QM_VERSION + "\n");
+    }
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--no-such-option"},
+                                                std::vector<std::string>{"--data-dir"},
+                                                std::vector<std::string>{"surplus"}}) {
+        Daemon daemon(dir_, args);
+        EXPECT_EQ(daemon.Wait(), 2) << args[0];
+        const std::string& err = daemon.Stderr();
+        EXPECT_EQ(err.rfind("quillmootd: ", 0), 0u) << err;
+        EXPECT_NE(err.find("\nTry 'quillmootd --help' for more information.\n"), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+    }
+}
+
+// systemd's side of the notify protocol: a datagram socket named by
+// NOTIFY_SOCKET, one message per datagram.
+class NotifySocket {
+public:
+    explicit NotifySocket(const fs::path& path) : path_(path) {
+        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const std::string name = path.string();
+        EXPECT_LT(name.size(), sizeof address.sun_path);
+        name.copy(address.sun_path, sizeof address.sun_path - 1);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
+    ~NotifySocket() { ::close(fd_); }
+    std::string Environment() const { return "NOTIFY_SOCKET=" + path_.string(); }
+
+    // The next message within `limit`, skipping watchdog pings unless asked
+    // for; each ping's arrival is kept.
+    std::optional<std::string> Next(std::chrono::milliseconds limit = 10s, bool pings = false) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd p{fd_, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
+            char buffer[512];
+            const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) return std::nullopt;
+            std::string message(buffer, static_cast<std::size_t>(n));
+            if (message == "WATCHDOG=1") {
+                pingTimes_.push_back(std::chrono::steady_clock::now());
+                if (!pings) continue;
+            }
+            return message;
+        }
+    }
+    const std::vector<std::chrono::steady_clock::time_point>& PingTimes() const { return pingTimes_; }
+
+private:
+    fs::path path_;
+    int fd_ = -1;
+    std::vector<std::chrono::steady_clock::time_point> pingTimes_;
+};
+
+TEST_F(DaemonTest, TellsTheServiceManagerReadyReloadingStoppingAndFeedsTheWatchdog) {
+    const unsigned short port = FreePort();
+    PrepareDataDir(port);
+    NotifySocket notify(dir_ / "notify");
+    // A watchdog timeout of 400 ms: a ping every 200 ms.
+    Daemon daemon(dir_, {}, QM_DAEMON_PATH, {notify.Environment(), "WATCHDOG_USEC=400000"});
+
+    ASSERT_EQ(notify.Next(), "READY=1");
+    // Ready means listening, with the databases loaded.
+    {
+        test::TestClient early(port);
+        EXPECT_NE(early.ReadUntil("Nickname: ").find("Nickname: "), std::string::npos);
+    }
+    EXPECT_TRUE(daemon.WaitForOutput("Databases ready.", 1s));
+
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(notify.Next(2s, true), "WATCHDOG=1");
+
+    daemon.Send(SIGHUP);
+    const auto reloading = notify.Next();
+    ASSERT_TRUE(reloading);
+    EXPECT_EQ(reloading->rfind("RELOADING=1\nMONOTONIC_USEC=", 0), 0u) << *reloading;
+    EXPECT_EQ(notify.Next(), "READY=1");
+    EXPECT_TRUE(daemon.WaitForOutput("Reloaded preferences."));
+
+    daemon.Send(SIGTERM);
+    EXPECT_EQ(notify.Next(), "STOPPING=1");
+    EXPECT_EQ(daemon.Wait(), 0);
+
+    // Pings come at the interval asked for: never two in one half-interval
+    // (a loop that pinged on every turn would), and several a second.
+    const auto& times = notify.PingTimes();
+    ASSERT_GE(times.size(), 4u);
+    for (std::size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i] - times[i - 1], 100ms);
+}
+
+// Outside systemd nothing is sent and nothing changes.
+TEST_F(DaemonTest, WithoutAServiceManagerTheDaemonRunsAsBefore) {
+    PrepareDataDir(FreePort());
+    Daemon daemon(dir_, {}, QM_DAEMON_PATH, {"WATCHDOG_USEC=100000"});
+    ASSERT_TRUE(daemon.WaitForOutput("Databases ready."));
+    EXPECT_EQ(daemon.Signal(SIGTERM), 0);
 }
 
 }  // namespace

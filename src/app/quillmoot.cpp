@@ -24,14 +24,14 @@ int main(int argc, char** argv) {
     qm::AddFrontEndOptions(cli, frontEnd, "quillmoot");
     // Parsed before the window system is reached, so that --help and
     // --version work without a display.
-    CLI11_PARSE(cli, argc, argv);
+    if (const auto status = qm::ParseCommandLine(cli, argc, argv, "quillmoot")) return *status;
 
     qm::CoreHostOptions options;
     try {
         options = qm::PrepareCore(frontEnd);
     } catch (const std::exception& e) {
         std::cerr << "quillmoot: " << e.what() << std::endl;
-        return 1;
+        return qm::kExitFailure;
     }
 
     QApplication app(argc, argv);
@@ -50,5 +50,5 @@ int main(int argc, char** argv) {
     host.Start([](bool) {});
     windows.CoreStarted();
     const int status = QApplication::exec();
-    return host.Stop(kCloseLimit) && status == 0 ? 0 : 1;
+    return host.Stop(kCloseLimit) && status == 0 ? 0 : qm::kExitFailure;
 }

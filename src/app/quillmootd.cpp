@@ -2,12 +2,17 @@
 // output, errors for the operator to standard error.
 #include <CLI/CLI.hpp>
 #include <pthread.h>
+#include <atomic>
+#include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <future>
 #include <iostream>
+#include <memory>
 
 #include "host/core_host.h"
+#include "app/service_notify.h"
 #include "host/front_end_options.h"
 
 namespace {
@@ -36,6 +41,43 @@ public:
     }
 };
 
+// Feeds systemd's watchdog only while the event loop is alive: each ping
+// also posts a mark to the loop, and the next ping is sent only once the
+// loop has set it. A loop that stalls stops the pings, and systemd restarts
+// the service.
+class LoopWatch {
+public:
+    LoopWatch(qm::CoreHost& core, qm::ServiceNotifier& service) : core_(core), service_(service) {}
+    void Check() {
+        if (answered_->load() != asked_) return;
+        service_.WatchdogPing();
+        core_.Post([answered = answered_, mark = ++asked_](qm::OperatorApi&) { answered->store(mark); });
+    }
+
+private:
+    qm::CoreHost& core_;
+    qm::ServiceNotifier& service_;
+    std::shared_ptr<std::atomic<std::uint64_t>> answered_ = std::make_shared<std::atomic<std::uint64_t>>(0);
+    std::uint64_t asked_ = 0;
+};
+
+// The next of the blocked `signals`; 0 when `limit` (if not zero) passed first.
+int WaitForSignal(const sigset_t& signals, std::chrono::milliseconds limit) {
+    for (;;) {
+        if (limit.count() == 0) {
+            int number = 0;
+            if (sigwait(&signals, &number) == 0) return number;
+            continue;
+        }
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(limit);
+        const timespec wait{static_cast<time_t>(seconds.count()),
+                            static_cast<long>(std::chrono::nanoseconds(limit - seconds).count())};
+        const int number = sigtimedwait(&signals, nullptr, &wait);
+        if (number > 0) return number;
+        if (errno == EAGAIN) return 0;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,38 +92,52 @@ int main(int argc, char** argv) {
     CLI::App app{"Quillmoot chat server daemon"};
     qm::FrontEndOptions frontEnd;
     qm::AddFrontEndOptions(app, frontEnd, "quillmootd");
-    CLI11_PARSE(app, argc, argv);
+    if (const auto status = qm::ParseCommandLine(app, argc, argv, "quillmootd")) return *status;
 
     qm::CoreHostOptions options;
     try {
         options = qm::PrepareCore(frontEnd);
     } catch (const qm::FrontEndError& e) {
         std::cerr << "quillmootd: " << e.what() << std::endl;
-        return 1;
+        return qm::kExitFailure;
     }
     ConsoleObserver observer;
     qm::CoreHost core(observer, std::move(options));
     std::promise<bool> started;
     core.Start([&](bool ok) { started.set_value(ok); });
     // A step that failed has been reported; nothing is written.
-    if (!started.get_future().get()) return 1;
+    if (!started.get_future().get()) return qm::kExitFailure;
 
+    qm::ServiceNotifier service;
+    service.Ready();
+    LoopWatch watch(core, service);
     // The signals wait here, on the main thread, and become operator actions.
     for (;;) {
-        int number = 0;
-        if (sigwait(&signals, &number) != 0) continue;
-        if (number != SIGHUP) break;
-        core.ReloadSettings();
-        if (frontEnd.adminPassFile.empty()) continue;
-        // Read here, off the core's thread; a file that cannot be read leaves
-        // the password as it was.
-        try {
-            core.Post([pass = qm::ReadAdminPass(frontEnd.adminPassFile)](qm::OperatorApi& server) mutable {
-                server.SetSetting("AdminPass", std::move(pass));
-            });
-        } catch (const qm::FrontEndError& e) {
-            std::cerr << "quillmootd: " << e.what() << "; the administrator password is unchanged" << std::endl;
+        const int number = WaitForSignal(signals, service.WatchdogPingInterval());
+        if (number == 0) {
+            watch.Check();
+            continue;
         }
+        if (number != SIGHUP) break;
+        service.Reloading();
+        core.ReloadSettings();
+        if (!frontEnd.adminPassFile.empty()) {
+            // Read here, off the core's thread; a file that cannot be read
+            // leaves the password as it was.
+            try {
+                core.Post([pass = qm::ReadAdminPass(frontEnd.adminPassFile)](qm::OperatorApi& server) mutable {
+                    server.SetSetting("AdminPass", std::move(pass));
+                });
+            } catch (const qm::FrontEndError& e) {
+                std::cerr << "quillmootd: " << e.what() << "; the administrator password is unchanged" << std::endl;
+            }
+        }
+        // Ready again once the loop has done what was posted before.
+        auto reloaded = std::make_shared<std::promise<void>>();
+        core.Post([reloaded](qm::OperatorApi&) { reloaded->set_value(); });
+        reloaded->get_future().wait_for(kCloseLimit);
+        service.Ready();
     }
-    return core.Stop(kCloseLimit) ? 0 : 1;
+    service.Stopping();
+    return core.Stop(kCloseLimit) ? 0 : qm::kExitFailure;
 }

@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <filesystem>
+#include <iostream>
 
 #include "storage/settings.h"
 #include "storage/text_file.h"
@@ -54,6 +55,19 @@ bool SeedIfEmpty(const std::string& dir, const std::string& defaults) {
         return true;
     } catch (const fs::filesystem_error& e) {
         throw FrontEndError("cannot seed " + dir + ": " + e.what());
+    }
+}
+
+std::optional<int> ParseCommandLine(CLI::App& app, int argc, char** argv, const std::string& program) {
+    try {
+        app.parse(argc, argv);
+        return std::nullopt;
+    } catch (const CLI::Success& done) {
+        return app.exit(done);
+    } catch (const CLI::ParseError& error) {
+        std::cerr << program << ": " << error.what() << "\nTry '" << program << " --help' for more information."
+                  << std::endl;
+        return kExitUsage;
     }
 }
 

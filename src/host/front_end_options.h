@@ -2,6 +2,7 @@
 // What the two programs (quillmootd and the console quillmoot) share before
 // the core starts: the command-line options, the administrator password file,
 // and the shipped defaults copied into an empty data directory.
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -30,6 +31,17 @@ struct FrontEndOptions {
 // Adds --data-dir, --defaults-dir, --admin-pass-file, --irc and
 // --version ("<program> <version>") to `app`, filling `options`.
 void AddFrontEndOptions(CLI::App& app, FrontEndOptions& options, const std::string& program);
+
+// Exit statuses, as Linux daemons have them: 0 success, 1 a start-up or
+// save failure, 2 a usage error.
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// Parses the command line into `app`. Returns nothing when the program is to
+// go on, or the status to exit with: 0 after --help or --version (printed),
+// kExitUsage after a usage error, reported on standard error in one line
+// with a hint to --help.
+std::optional<int> ParseCommandLine(CLI::App& app, int argc, char** argv, const std::string& program);
 
 // Reads the administrator password and seeds an empty data directory; the
 // core's options then carry both, with a start-up note when it was seeded.
