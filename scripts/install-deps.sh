@@ -14,6 +14,9 @@ PACKAGES=(
   # platform the tests run on), a font for laying text out without a desktop,
   # and xvfb to look at the window on a machine without a display.
   qt6-base-dev fonts-dejavu-core xvfb
+  # The Debian packages: the man page is written in Markdown, the
+  # dependencies are computed by dpkg-shlibdeps.
+  go-md2man dpkg-dev fakeroot man-db
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
