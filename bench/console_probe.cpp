@@ -63,7 +63,7 @@ CoreHostOptions ScratchCore(const QTemporaryDir& dir, std::uint16_t port) {
     options.server.dataDir = data;
     // Never the operator's own preference store.
     options.server.preferencesFile = data / "preferences";
-    options.server.listenAddress = "127.0.0.1";
+    options.server.listenAddresses = {"127.0.0.1"};
     return options;
 }
 

@@ -133,7 +133,7 @@ bool ChatServerFixture::Run() {
     ChatServerOptions options;
     options.dataDir = dataDir_;
     options.preferencesFile = dataDir_ / "preferences";
-    options.listenAddress = "127.0.0.1";
+    options.listenAddresses = listenAddresses_;
     options.writeBehindDelay = 50ms;
     options.badPasswordDelay = badPasswordDelay_;
     options.clock = &clock_;
@@ -216,18 +216,28 @@ void ChatServerFixture::LogInThree(const std::string& second, const std::string&
 
 
 TestClient::TestClient(unsigned short port, const std::string& localAddress, int receiveBuffer) {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    const bool v6 = localAddress.find(':') != std::string::npos;
+    fd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    ::inet_pton(AF_INET, localAddress.c_str(), &local.sin_addr);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(port);
-    ::inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0)
-        ADD_FAILURE() << "cannot connect to port " << port;
+    int connected = -1;
+    if (v6) {
+        sockaddr_in6 remote{};
+        remote.sin6_family = AF_INET6;
+        remote.sin6_port = htons(port);
+        ::inet_pton(AF_INET6, localAddress.c_str(), &remote.sin6_addr);
+        connected = ::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+    } else {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, localAddress.c_str(), &local.sin_addr);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        sockaddr_in remote{};
+        remote.sin_family = AF_INET;
+        remote.sin_port = htons(port);
+        ::inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
+        connected = ::connect(fd_, reinterpret_cast<sockaddr*>(&remote), sizeof remote);
+    }
+    if (connected != 0) ADD_FAILURE() << "cannot connect to port " << port << " from " << localAddress;
     // Agree to the server's echo and SGA, as a telnet client does.
     Send("\xff\xfd\x01\xff\xfd\x03");
 }

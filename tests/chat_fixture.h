@@ -71,7 +71,8 @@ DataFiles DefaultDataFiles();
 
 class TestClient {
 public:
-    // Connects to 127.0.0.1:port from `localAddress` (any loopback address).
+    // Connects to 127.0.0.1:port from `localAddress` (any IPv4 loopback
+    // address), or to [::1]:port when `localAddress` is "::1".
     TestClient(unsigned short port, const std::string& localAddress = "127.0.0.1", int receiveBuffer = 0);
     ~TestClient();
     TestClient(const TestClient&) = delete;
@@ -178,6 +179,8 @@ protected:
     unsigned short port_ = 0;
     bool started_ = false;
     std::chrono::milliseconds badPasswordDelay_{300};
+    // Where the server listens; empty for every interface, IPv6 and IPv4.
+    std::vector<std::string> listenAddresses_{"127.0.0.1"};
 
 private:
     bool Run();

@@ -155,7 +155,11 @@ TEST_F(Connections, BannedAddressGetsMessageThenPromptThenClose) {
         {"127.0.*4", "127.0.0.5", false},
         {"127.0.?.6", "127.0.9.6", true},  // "?" for exactly one
         {"", "127.0.0.7", true},           // the empty entry bans everybody
+        {"::", "::1", true},               // IPv6 addresses by the same rule
+        {"::2", "::1", false},
+        {"::", "127.0.0.8", false},
     };
+    listenAddresses_ = {"::1", "127.0.0.1"};
     for (const auto& c : cases) {
         SCOPED_TRACE("entry '" + c.entry + "', address " + c.address);
         ASSERT_TRUE(StartServer({{"bans.txt", c.entry + "\r\n"}}));
@@ -167,6 +171,37 @@ TEST_F(Connections, BannedAddressGetsMessageThenPromptThenClose) {
         } else {
             client.ExpectBanner("Hello there.\r\n");
         }
+        StopServer();
+        observer_.Clear();
+        io_.restart();
+    }
+}
+
+// IPv4 and IPv6 clients on one server: on the one dual-stack socket it
+// opens by default, and on one socket per address given. An IPv4 client is
+// written as dotted decimal, never as an IPv4-mapped IPv6 address.
+TEST_F(Connections, IPv6AndIPv4ClientsTalkToEachOther) {
+    for (const std::vector<std::string>& addresses :
+         {std::vector<std::string>{}, std::vector<std::string>{"::1", "127.0.0.1"}}) {
+        SCOPED_TRACE(addresses.empty() ? "every interface" : "::1 and 127.0.0.1");
+        listenAddresses_ = addresses;
+        ASSERT_TRUE(StartServer());
+        {
+            TestClient six(port_, "::1");
+            six.Login("six");
+            EXPECT_TRUE(observer_.WaitForLog("Client connecting: ::1"));
+            TestClient four(port_, "127.0.0.1");
+            four.Login("four");
+            EXPECT_TRUE(observer_.WaitForLog("Client connecting: 127.0.0.1"));
+            EXPECT_EQ(six.Read("*** four joined\r\n"), "*** four joined\r\n");
+            four.Send("hello over four\r\n");
+            EXPECT_EQ(six.ReadUntil("hello over four\r\n"), "<four> hello over four\r\n");
+            six.Send("and over six\r\n");
+            EXPECT_NE(four.ReadUntil("<six> and over six\r\n").find("<six> and over six"), std::string::npos);
+        }
+        EXPECT_TRUE(observer_.WaitForLog("::1 set nickname to: six"));
+        EXPECT_TRUE(observer_.WaitForLog("127.0.0.1 set nickname to: four"));
+        for (const auto& line : observer_.LogLines()) EXPECT_EQ(line.find("::ffff:"), std::string::npos) << line;
         StopServer();
         observer_.Clear();
         io_.restart();

@@ -27,7 +27,7 @@ protected:
         for (const auto& [name, text] : DefaultDataFiles()) WriteFileAtomic(dir_ / name, text);
         options_.server.dataDir = dir_;
         options_.server.preferencesFile = dir_ / "preferences";
-        options_.server.listenAddress = "127.0.0.1";
+        options_.server.listenAddresses = {"127.0.0.1"};
     }
     void TearDown() override {
         if (!HasFailure()) std::filesystem::remove_all(dir_);

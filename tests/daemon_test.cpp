@@ -3,6 +3,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -381,6 +383,58 @@ TEST_F(DaemonTest, WithoutAServiceManagerTheDaemonRunsAsBefore) {
     Daemon daemon(dir_, {}, QM_DAEMON_PATH, {"WATCHDOG_USEC=100000"});
     ASSERT_TRUE(daemon.WaitForOutput("Databases ready."));
     EXPECT_EQ(daemon.Signal(SIGTERM), 0);
+}
+
+// Whether a TCP connection to address:port is accepted (IPv4 or IPv6).
+bool Accepts(const std::string& address, unsigned short port) {
+    const bool v6 = address.find(':') != std::string::npos;
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage remote{};
+    socklen_t length = 0;
+    if (v6) {
+        auto* in6 = reinterpret_cast<sockaddr_in6*>(&remote);
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(port);
+        ::inet_pton(AF_INET6, address.c_str(), &in6->sin6_addr);
+        length = sizeof *in6;
+    } else {
+        auto* in4 = reinterpret_cast<sockaddr_in*>(&remote);
+        in4->sin_family = AF_INET;
+        in4->sin_port = htons(port);
+        ::inet_pton(AF_INET, address.c_str(), &in4->sin_addr);
+        length = sizeof *in4;
+    }
+    const bool accepted = ::connect(fd, reinterpret_cast<sockaddr*>(&remote), length) == 0;
+    ::close(fd);
+    return accepted;
+}
+
+// --listen restricts the daemon to the addresses given; without it, IPv6 and
+// IPv4 are both served.
+TEST_F(DaemonTest, ListenOptionChoosesTheAddresses) {
+    struct Case {
+        std::vector<std::string> args;
+        bool v4, v6;
+    };
+    const std::vector<Case> cases = {
+        {{}, true, true},
+        {{"--listen", "127.0.0.1"}, true, false},
+        {{"--listen", "::1"}, false, true},
+        {{"--listen", "::1", "--listen", "127.0.0.1"}, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const unsigned short port = FreePort();
+        PrepareDataDir(port);
+        Daemon daemon(dir_, c.args);
+        ASSERT_TRUE(daemon.WaitForOutput("Databases ready."));
+        EXPECT_EQ(Accepts("127.0.0.1", port), c.v4);
+        EXPECT_EQ(Accepts("::1", port), c.v6);
+        EXPECT_EQ(daemon.Signal(SIGTERM), 0);
+    }
+    Daemon daemon(dir_, {"--listen", "nowhere"});
+    EXPECT_EQ(daemon.Wait(), 2);
+    EXPECT_NE(daemon.Stderr().find("nowhere"), std::string::npos) << daemon.Stderr();
 }
 
 }  // namespace

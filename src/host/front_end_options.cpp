@@ -1,6 +1,7 @@
 #include "host/front_end_options.h"
 
 #include <CLI/CLI.hpp>
+#include <asio/ip/address.hpp>
 #include <filesystem>
 #include <iostream>
 
@@ -31,6 +32,17 @@ void AddFrontEndOptions(CLI::App& app, FrontEndOptions& options, const std::stri
         ->capture_default_str();
     app.add_option("--admin-pass-file", options.adminPassFile,
                    "File whose first line is the administrator password (for /admin, and the console's lock)");
+    app.add_option("--listen", options.listenAddresses,
+                   "Listen on this address only (IPv4 or IPv6; repeat for more). Default: every interface, "
+                   "IPv6 and IPv4")
+        ->allow_extra_args(false)
+        ->check(
+            [](const std::string& text) {
+                std::error_code ec;
+                asio::ip::make_address(text, ec);
+                return ec ? "not an IP address: " + text : std::string();
+            },
+            "IP address");
     app.add_flag("--irc", options.startIrc,
                  "Start the IRC link at start-up and keep it up (its values are read from the preference store)");
     app.set_version_flag("--version", program + " " + QM_VERSION);
@@ -79,6 +91,7 @@ CoreHostOptions PrepareCore(const FrontEndOptions& options) {
         core.startupNotes.push_back("Data directory " + fs::absolute(options.dataDir).string() +
                                     " was seeded with the shipped defaults.");
     core.server.dataDir = options.dataDir;
+    core.server.listenAddresses = options.listenAddresses;
     core.startIrc = options.startIrc;
     return core;
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "host/core_host.h"
 
@@ -25,10 +26,11 @@ struct FrontEndOptions {
     std::string dataDir = ".";
     std::string defaultsDir;  // data/ of the source tree
     std::string adminPassFile;
+    std::vector<std::string> listenAddresses;  // empty: every interface
     bool startIrc = false;
 };
 
-// Adds --data-dir, --defaults-dir, --admin-pass-file, --irc and
+// Adds --data-dir, --defaults-dir, --admin-pass-file, --listen, --irc and
 // --version ("<program> <version>") to `app`, filling `options`.
 void AddFrontEndOptions(CLI::App& app, FrontEndOptions& options, const std::string& program);
 

@@ -1,5 +1,7 @@
 #include "net/tcp_listener.h"
 
+#include <asio/ip/v6_only.hpp>
+
 #include <chrono>
 
 namespace qm {
@@ -9,12 +11,13 @@ TcpListener::TcpListener(asio::io_context& io, AcceptHandler onAccept, ErrorHand
 
 TcpListener::~TcpListener() { Close(); }
 
-void TcpListener::Listen(const std::string& address, unsigned short port) {
+void TcpListener::Listen(const std::string& address, unsigned short port, bool dualStack) {
     Close();
     asio::ip::tcp::endpoint endpoint(asio::ip::make_address(address), port);
     asio::ip::tcp::acceptor acceptor(acceptor_.get_executor());
     acceptor.open(endpoint.protocol());
     acceptor.set_option(asio::socket_base::reuse_address(true));
+    if (endpoint.address().is_v6()) acceptor.set_option(asio::ip::v6_only(!dualStack));
     acceptor.bind(endpoint);
     acceptor.listen(asio::socket_base::max_listen_connections);
     acceptor_ = std::move(acceptor);

@@ -20,7 +20,9 @@ public:
     ~TcpListener();
 
     // Binds address:port and starts accepting; throws std::system_error.
-    void Listen(const std::string& address, unsigned short port);
+    // An IPv6 address takes IPv4 connections too when `dualStack` is set,
+    // and only IPv6 ones otherwise.
+    void Listen(const std::string& address, unsigned short port, bool dualStack = false);
     // Stops accepting; accepted connections are not affected.
     void Close();
     bool Listening() const { return acceptor_.is_open(); }

@@ -116,7 +116,7 @@ bool ChatServer::StartUp() {
         log_.Add("Loaded preferences.");
         LoadBans(dir, settings_);
         ApplyMaxClients();
-        server_.Addr = options_.listenAddress;
+        server_.Addrs = options_.listenAddresses;
         server_.Listen(std::to_string(ParseWholeNumber(settings_.Port)));
         observer_.ListeningChanged(true);
         log_.Add("Server started on: " + FirstLocalIPv4() + "  Waiting for connections...");
@@ -139,7 +139,7 @@ bool ChatServer::StartUp() {
 void ChatServer::Activate() {
     if (server_.Listening()) return;
     try {
-        server_.Addr = options_.listenAddress;
+        server_.Addrs = options_.listenAddresses;
         server_.Listen(std::to_string(ParseWholeNumber(settings_.Port)));
     } catch (const std::exception& e) {
         ReportError(e.what());

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "commands/chat_state.h"
 #include "irc/irc_link.h"
@@ -27,8 +28,9 @@ namespace qm {
 struct ChatServerOptions {
     std::filesystem::path dataDir = ".";
     std::filesystem::path preferencesFile = PreferenceStore::DefaultPath();
-    // Every interface, as a chat server for a community should; tests use loopback.
-    std::string listenAddress = "0.0.0.0";
+    // Where to listen: empty for every interface, IPv6 and IPv4 alike, as a
+    // chat server for a community should; tests use loopback.
+    std::vector<std::string> listenAddresses;
     // user.dat and mail.dat follow a change within this time; a burst of
     // changes is written once.
     std::chrono::milliseconds writeBehindDelay{1500};

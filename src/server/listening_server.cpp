@@ -3,20 +3,16 @@
 #include <memory>
 #include <system_error>
 
+#include "net/address_text.h"
 #include "storage/settings.h"
 
 namespace qm {
 
-TWSocketServer::TWSocketServer(asio::io_context& io, TransportEvents& events)
-    : events_(events),
-      scheduler_(io),
-      listener_(
-          io, [this](asio::ip::tcp::socket socket) { HandleAccepted(std::move(socket)); },
-          [this](const std::system_error& error) { events_.OnServerException(error); }) {}
+TWSocketServer::TWSocketServer(asio::io_context& io, TransportEvents& events) : events_(events), scheduler_(io) {}
 
 TWSocketServer::~TWSocketServer() {
     scheduler_.BeginShutdown();
-    listener_.Close();
+    listeners_.clear();
     clients_.DetachAndCloseAll();
 }
 
@@ -24,7 +20,32 @@ void TWSocketServer::Listen(const std::string& port) {
     const int number = ParseWholeNumber(port);
     if (number < 0 || number > 65535)
         throw std::system_error(std::make_error_code(std::errc::invalid_argument), "Invalid port " + port);
-    listener_.Listen(Addr, static_cast<unsigned short>(number));
+    listeners_.clear();
+    try {
+        if (Addrs.empty()) {
+            try {
+                AddListener("::", static_cast<unsigned short>(number), true);
+            } catch (const std::system_error& e) {
+                if (e.code() != asio::error::address_family_not_supported) throw;
+                AddListener("0.0.0.0", static_cast<unsigned short>(number), false);
+            }
+            return;
+        }
+        // Port 0: the first address picks a free port, the others share it.
+        for (const auto& address : Addrs)
+            AddListener(address, listeners_.empty() ? static_cast<unsigned short>(number) : LocalPort(), false);
+    } catch (...) {
+        listeners_.clear();
+        throw;
+    }
+}
+
+void TWSocketServer::AddListener(const std::string& address, unsigned short port, bool dualStack) {
+    auto listener = std::make_unique<TcpListener>(
+        scheduler_.io(), [this](asio::ip::tcp::socket socket) { HandleAccepted(std::move(socket)); },
+        [this](const std::system_error& error) { events_.OnServerException(error); });
+    listener->Listen(address, port, dualStack);
+    listeners_.push_back(std::move(listener));
 }
 
 void TWSocketServer::HandleAccepted(asio::ip::tcp::socket socket) {
@@ -33,7 +54,7 @@ void TWSocketServer::HandleAccepted(asio::ip::tcp::socket socket) {
     if (ec) return;  // the peer is already gone
     socket.set_option(asio::ip::tcp::no_delay(true), ec);
     auto client = std::make_shared<TTcpSrvClient>(scheduler_, std::move(socket), static_cast<ClientEvents&>(*this));
-    client->PeerAddr = remote.address().to_string();
+    client->PeerAddr = AddressText(remote.address());
     client->PeerPort = std::to_string(remote.port());
     clients_.Add(client);
     scheduler_.NoteInput();

@@ -6,7 +6,9 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <exception>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "chat/client_events.h"
 #include "chat/client_list.h"
@@ -40,23 +42,27 @@ public:
     TWSocketServer(asio::io_context& io, TransportEvents& events);
     ~TWSocketServer() override;
 
-    // Binds Addr:port and starts accepting; throws std::system_error.
+    // Binds every address of Addrs on `port` and starts accepting; throws
+    // std::system_error, and then listens nowhere.
     void Listen(const std::string& port);
     // Stops accepting; connections keep working.
-    void Close() { listener_.Close(); }
-    bool Listening() const { return listener_.Listening(); }
-    // The bound port (useful when listening on port 0).
-    unsigned short LocalPort() const { return listener_.LocalPort(); }
+    void Close() { listeners_.clear(); }
+    bool Listening() const { return !listeners_.empty(); }
+    // The bound port (useful when listening on port 0), or 0.
+    unsigned short LocalPort() const { return listeners_.empty() ? 0 : listeners_.front()->LocalPort(); }
 
     ClientList& Clients() { return clients_; }
     const ClientList& Clients() const { return clients_; }
 
-    std::string Addr = "0.0.0.0";
+    // Where to listen. Empty: every interface, IPv6 and IPv4 alike on one
+    // socket (IPv4 alone where the host has no IPv6).
+    std::vector<std::string> Addrs;
     std::string Banner = "Nickname: ";
     std::string BannerToBusy = "Sorry.  All connections full.  Please try again later";
     int MaxClients = 0;
 
 private:
+    void AddListener(const std::string& address, unsigned short port, bool dualStack);
     void HandleAccepted(asio::ip::tcp::socket socket);
     void DeliverLine(TTcpSrvClient& client, std::string line, bool terminated);
     // ClientEvents
@@ -67,7 +73,7 @@ private:
     TransportEvents& events_;
     OutputScheduler scheduler_;
     ClientList clients_;
-    TcpListener listener_;
+    std::vector<std::unique_ptr<TcpListener>> listeners_;
 };
 
 }  // namespace qm

@@ -26,7 +26,7 @@ ConsoleCore::ConsoleCore(const std::string& adminPass) {
     CoreHostOptions options;
     options.server.dataDir = data;
     options.server.preferencesFile = data / "preferences";
-    options.server.listenAddress = "127.0.0.1";
+    options.server.listenAddresses = {"127.0.0.1"};
     // user.dat and mail.dat are written only when the operator's actions say so.
     options.server.writeBehindDelay = std::chrono::hours(1);
     options.adminPass = adminPass;

@@ -26,7 +26,7 @@ void WindowFixture::Run() {
     CoreHostOptions options;
     options.server.dataDir = dir_;
     options.server.preferencesFile = dir_ / "preferences";
-    options.server.listenAddress = "127.0.0.1";
+    options.server.listenAddresses = {"127.0.0.1"};
     options.server.badPasswordDelay = std::chrono::milliseconds(100);
     events_ = std::make_unique<console::CoreEvents>();
     core_ = std::make_unique<CoreHost>(*events_, options);
