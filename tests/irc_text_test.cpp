@@ -29,6 +29,11 @@ TEST(IrcText, FormattingAndControlBytesNeverReachATerminal) {
         {"\x01" "ACTION waves\x01", "ACTION waves"},
         {"\xE4\xF6\xFC latin-1 and \xC3\xA9 utf-8 stay", "\xE4\xF6\xFC latin-1 and \xC3\xA9 utf-8 stay"},
         {"trailing colour \x03", "trailing colour "},
+        // C1 controls as UTF-8 spells them, also when a code between their
+        // two bytes is what separates them.
+        {"a\xC2\x9B" "31mb\xC2\x85" "c", "a31mbc"},
+        {"\xC2\x03" "4\x85" "x", "x"},
+        {"\xC2" "A lone lead stays \x85\x9B", "\xC2" "A lone lead stays \x85\x9B"},
     };
     for (const auto& c : cases) EXPECT_EQ(StripIrcControls(c.in), c.out) << c.in;
 }
