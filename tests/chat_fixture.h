@@ -178,6 +178,8 @@ protected:
     unsigned short port_ = 0;
     bool started_ = false;
     std::chrono::milliseconds badPasswordDelay_{300};
+    // Shortens the timers a test waits for; the others keep their production values.
+    std::function<void(ChatServerOptions&)> tuneOptions_;
 
 private:
     bool Run();

@@ -7,12 +7,12 @@
 
 namespace qm {
 
-TWSocketServer::TWSocketServer(asio::io_context& io, TransportEvents& events)
+TWSocketServer::TWSocketServer(asio::io_context& io, TransportEvents& events, AcceptRetry acceptRetry)
     : events_(events),
       scheduler_(io),
       listener_(
           io, [this](asio::ip::tcp::socket socket) { HandleAccepted(std::move(socket)); },
-          [this](const std::system_error& error) { events_.OnServerException(error); }) {}
+          [this](const std::system_error& error) { events_.OnServerException(error); }, acceptRetry) {}
 
 TWSocketServer::~TWSocketServer() {
     scheduler_.BeginShutdown();
@@ -38,13 +38,14 @@ void TWSocketServer::HandleAccepted(asio::ip::tcp::socket socket) {
     clients_.Add(client);
     scheduler_.NoteInput();
     client->SendWire(TerminalInput::Greeting());
+    bool admitted = true;
     try {
-        events_.OnClientConnect(*client);
+        admitted = events_.OnClientConnect(*client);
     } catch (const std::exception& e) {
         events_.OnServerException(e);
     }
     if (client->Connected()) {
-        if (MaxClients <= 0 || clients_.Count() <= static_cast<std::size_t>(MaxClients)) {
+        if (admitted && (MaxClients <= 0 || clients_.Count() <= static_cast<std::size_t>(MaxClients))) {
             if (!Banner.empty()) client->SendStr(Banner + "\r\n");
         } else {
             client->SendStr(BannerToBusy + "\r\n");

@@ -20,7 +20,8 @@ class TransportEvents {
 public:
     virtual ~TransportEvents() = default;
     // A connection was accepted and added to the list; the banner follows.
-    virtual void OnClientConnect(TTcpSrvClient& client) = 0;
+    // False turns it away with the busy banner, as a full server does.
+    virtual bool OnClientConnect(TTcpSrvClient& client) = 0;
     // One line, without its line end; `terminated` is false for the partial
     // line held when the peer closed.
     virtual void OnDataAvailable(TTcpSrvClient& client, std::string line, bool terminated) = 0;
@@ -37,7 +38,7 @@ public:
 
 class TWSocketServer final : private ClientEvents {
 public:
-    TWSocketServer(asio::io_context& io, TransportEvents& events);
+    TWSocketServer(asio::io_context& io, TransportEvents& events, AcceptRetry acceptRetry);
     ~TWSocketServer() override;
 
     // Binds Addr:port and starts accepting; throws std::system_error.
