@@ -98,13 +98,17 @@ TEST_F(LoginLimits, AddressesHoldOnlySoManyLoginsInProgress) {
 struct CapCase {
     std::string preferences;
     int admitted;  // of the connections opened at once from one address
+    bool reported;
 };
 
 TEST_F(LoginLimits, CapComesFromThePreferencesAndZeroMeansNone) {
     const std::vector<CapCase> cases = {
-        {"", 20},
-        {"MaxLoginsPerAddress=3\n", 3},
-        {"MaxLoginsPerAddress=0\n", 30},
+        {"", 20, false},
+        {"MaxLoginsPerAddress=3\n", 3, false},
+        {"MaxLoginsPerAddress=0\n", 30, false},
+        // The operator hears of a value that means nothing; the default holds.
+        {"MaxLoginsPerAddress=many\n", 20, true},
+        {"MaxLoginsPerAddress=-2\n", 20, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.preferences);
@@ -117,6 +121,11 @@ TEST_F(LoginLimits, CapComesFromThePreferencesAndZeroMeansNone) {
             if (client->ReadUntil("\r\n") == "Nickname: \r\n") ++admitted;
         }
         EXPECT_EQ(admitted, c.admitted);
+        const auto errors = observer_.Errors();
+        EXPECT_EQ(errors.size(), c.reported ? 1u : 0u);
+        if (c.reported && !errors.empty()) {
+            EXPECT_NE(errors[0].find("MaxLoginsPerAddress="), std::string::npos) << errors[0];
+        }
         clients.clear();
         StopServer();
         observer_.Clear();

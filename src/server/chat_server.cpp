@@ -283,11 +283,11 @@ std::vector<std::string> ChatServer::OnlineUsers() const {
 void ChatServer::ReadLoginLimit() {
     constexpr int kDefaultMostLogins = 20;
     const std::string text = preferences_.GetText(kMaxLoginsKey, std::to_string(kDefaultMostLogins));
-    int most = kDefaultMostLogins;
+    int most = -1;
     try {
         most = ParseWholeNumber(text);
     } catch (const SettingError&) {
-        most = -1;
+        // Reported below, as a negative number is.
     }
     if (most < 0) {
         ReportError(std::string(kMaxLoginsKey) + "=" + text + " in " + preferences_.path().string() +
