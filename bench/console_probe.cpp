@@ -61,8 +61,10 @@ CoreHostOptions ScratchCore(const QTemporaryDir& dir, std::uint16_t port) {
 
     CoreHostOptions options;
     options.server.dataDir = data;
-    // Never the operator's own preference store.
+    // Never the operator's own preference store. The storm logs in from
+    // 127.0.0.1 only, so the cap on logins in progress from one address is off.
     options.server.preferencesFile = data / "preferences";
+    WriteFileAtomic(options.server.preferencesFile, "MaxLoginsPerAddress=0\n");
     options.server.listenAddresses = {"127.0.0.1"};
     return options;
 }

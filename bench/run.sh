@@ -155,6 +155,14 @@ wait_listening() {  # port pid
   return 1
 }
 
+# The daemon's preference file. Every load comes from 127.0.0.1 and logs in
+# by the thousand, so the cap on logins in progress from one address is off;
+# start_bridge adds the link's values in bridge_prefs.
+write_quillmoot_prefs() {
+  mkdir -p "$tmp/xdg/Quillmoot"
+  printf '%s\n' MaxLoginsPerAddress=0 ${bridge_prefs:+"$bridge_prefs"} >"$tmp/xdg/Quillmoot/preferences"
+}
+
 start_quillmoot() {  # [daemon options...]
   server_port=$(free_port)
   rm -rf "$tmp/qm-data"
@@ -169,7 +177,8 @@ start_quillmoot() {  # [daemon options...]
   lines[0]=$server_port
   lines[1]=20000
   printf '%s\r\n' "${lines[@]}" >"$tmp/qm-data/qmserv.dat"
-  "$daemon" --data-dir "$tmp/qm-data" "$@" <&3 >/dev/null 2>"$tmp/quillmootd.err" &
+  write_quillmoot_prefs
+  XDG_CONFIG_HOME=$tmp/xdg "$daemon" --data-dir "$tmp/qm-data" "$@" <&3 >/dev/null 2>"$tmp/quillmootd.err" &
   server_pid=$!
   if ! wait_listening "$server_port" "$server_pid"; then
     say "quillmootd did not start listening on port $server_port:"
@@ -216,10 +225,10 @@ start_ngircd() {
 # without the link.
 start_bridge() {
   peer_port=$(free_port)
-  mkdir -p "$tmp/xdg/Quillmoot"
-  printf '%s\n' Server=127.0.0.1 "Port=$peer_port" "Channel=#bench" Nick=qmlink \
-    "IrcSendInterval=$bridge_interval_ms" >"$tmp/xdg/Quillmoot/preferences"
-  XDG_CONFIG_HOME=$tmp/xdg start_quillmoot --irc || return 1
+  bridge_prefs=$(printf '%s\n' Server=127.0.0.1 "Port=$peer_port" "Channel=#bench" Nick=qmlink \
+    "IrcSendInterval=$bridge_interval_ms")
+  start_quillmoot --irc || { bridge_prefs=; return 1; }
+  bridge_prefs=
   launch_ngircd "$peer_port" || { stop_server; return 1; }
   peer_pid=$ngircd_pid
 }

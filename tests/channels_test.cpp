@@ -4,12 +4,62 @@
 
 #include "chat_fixture.h"
 #include "commands/channels.h"
+#include "commands/login.h"
 #include "storage/user_database.h"
 
 namespace qm::test {
 namespace {
 
 using Channels = ChatServerFixture;
+
+// Names compare ignoring letter case, so the pseudo-name of those still
+// choosing a nickname is reserved in every spelling: no channel of that name
+// carries lines to them, and no nickname of that name takes registration or
+// mail.
+TEST_F(Channels, ThePseudoNameIsReservedInEveryLetterCase) {
+    Connect({"alice", "bob"});
+    Set("alice", [](TTcpSrvClient& c) { c.IsChanOp = true; });
+    const std::string usage = "*** Usage: /j <channel>\r\n";
+    const std::string inUse = "*** That nickname is in use.  Try another.\r\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/j choosing nickname...", usage},
+        {"/j CHOOSING NICKNAME...", usage},
+        {"/join Choosing Nickname...", usage},
+        {"/n choosing nickname...", inUse},
+        {"/n CHOOSING nickname...", inUse},
+    };
+    for (const auto& [line, reply] : cases) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(Do("alice", line), line + "\r\n" + reply);
+    }
+    // Alice is still in the main channel, and a newcomer at the prompt hears
+    // nothing of it before it has a nickname.
+    TestClient waiting(port_);
+    waiting.ExpectBanner("Hello there.\r\n");
+    U("alice").Send("hello\r\n");
+    EXPECT_EQ(U("bob").Collect(), "<alice> hello\r\n");
+    waiting.Send("wendy\r\n");
+    EXPECT_EQ(waiting.Read("wendy\r\nWelcome!\r\n"), "wendy\r\nWelcome!\r\n");
+
+    // A game client keeps the pseudo-name until it names itself.
+    TestClient game(port_);
+    game.ExpectBanner("Hello there.\r\n");
+    game.Send(std::string(kGameHandshake) + "\r\n/reg secret\r\n");
+    game.ReadUntil("* Entered chess mode.\r\n");
+    EXPECT_NE(game.ReadUntil("\r\n").find("You have no nickname to register."), std::string::npos);
+    OnServer([](ChatServer& s) { EXPECT_LT(s.state().users.FindUserRecord(kChoosingNickname), 0); });
+
+    // A record of the pseudo-name, as older versions let a game client make
+    // one, takes no mail.
+    StopServer();
+    users_.clear();
+    io_.restart();
+    const std::string pseudo = std::string(kChoosingNickname) + "\r\n" + EncodePassword(std::string(kChoosingNickname), "x") + "\r\nN\r\nN\r\nN\r\nN\r\n";
+    Connect({"carol"}, {{"user.dat", pseudo}});
+    EXPECT_EQ(Do("carol", "/reg pw"), "/reg pw\r\n*** You have been registered.\r\n");
+    EXPECT_EQ(Do("carol", "/send choosing Nickname... = hi"),
+              "/send choosing Nickname... = hi\r\n*** Recipient: choosing Nickname... is not registered.\r\n");
+}
 
 TEST_F(Channels, JoinAnnouncesThePartAndTheJoin) {
     Connect({"alice", "bob", "carol"});
@@ -85,7 +135,7 @@ TEST_F(Channels, JoinRefusals) {
         {"/j Chess", usage},
         {"/j Choosing nickname...", usage},
         {"/j vault", denied},
-        {"/j choosing nickname...", denied},
+        {"/j choosing nickname...", usage},
     };
     for (const auto& [line, reply] : cases) {
         SCOPED_TRACE(line);

@@ -137,6 +137,7 @@ bool ChatServerFixture::Run() {
     options.writeBehindDelay = 50ms;
     options.badPasswordDelay = badPasswordDelay_;
     options.clock = &clock_;
+    if (tuneOptions_) tuneOptions_(options);
     server_ = std::make_unique<ChatServer>(io_, observer_, LinkForServer(), options);
     ServerCreated(*server_);
     const bool ok = server_->StartUp();

@@ -181,6 +181,8 @@ protected:
     std::chrono::milliseconds badPasswordDelay_{300};
     // Where the server listens; empty for every interface, IPv6 and IPv4.
     std::vector<std::string> listenAddresses_{"127.0.0.1"};
+    // Shortens the timers a test waits for; the others keep their production values.
+    std::function<void(ChatServerOptions&)> tuneOptions_;
 
 private:
     bool Run();

@@ -57,6 +57,53 @@ TEST_F(ServerLifecycle, StartUpStopsAtTheFailingStep) {
     }
 }
 
+struct SaverCase {
+    std::string saver;
+    bool accepted;
+};
+
+// The log-save interval is at most a day: far larger values overflow the
+// timer, which would then save without pause.
+TEST_F(ServerLifecycle, LogSaveIntervalMustBeZeroToADay) {
+    const std::vector<SaverCase> cases = {
+        {"0", true}, {"5", true}, {"1440", true}, {"1441", false}, {"153722868", false}, {"-1", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("Saver " + c.saver);
+        const bool started = StartServer({{"qmserv.dat", "0\r\n0\r\nWelcome!\r\nBusy now.\r\n" + c.saver + "\r\n"}});
+        EXPECT_EQ(started, c.accepted);
+        const std::string named = "Saver " + c.saver + " in " + (dataDir_ / "qmserv.dat").string();
+        if (c.accepted) {
+            EXPECT_TRUE(observer_.Errors().empty());
+        } else {
+            ASSERT_EQ(observer_.Errors().size(), 1u);
+            EXPECT_NE(observer_.Errors()[0].find(named), std::string::npos) << observer_.Errors()[0];
+            EXPECT_FALSE(LogHas(observer_, "Databases ready."));
+        }
+        StopServer();
+        observer_.Clear();
+        io_.restart();
+    }
+    // The same check when the operator applies the Properties.
+    ASSERT_TRUE(StartServer());
+    for (const auto& c : cases) {
+        SCOPED_TRACE("Properties, Saver " + c.saver);
+        observer_.Clear();
+        bool applied = false;
+        OnServer([&](ChatServer& s) {
+            s.SetSetting("Saver", c.saver);
+            applied = s.ApplyProperties();
+        });
+        EXPECT_EQ(applied, c.accepted);
+        if (!c.accepted) {
+            ASSERT_EQ(observer_.Errors().size(), 1u);
+            EXPECT_NE(observer_.Errors()[0].find("Saver " + c.saver + " in " + (dataDir_ / "qmserv.dat").string()),
+                      std::string::npos)
+                << observer_.Errors()[0];
+        }
+    }
+}
+
 TEST_F(ServerLifecycle, DatabasesThatFailedToLoadAreNeverOverwritten) {
     EXPECT_FALSE(StartServer({{"user.dat", "<missing>"}, {"mail.dat", "Bob\r\nFrom: amy : hi\r\n"}}));
     StopServer();
@@ -154,7 +201,6 @@ TEST_F(Connections, BannedAddressGetsMessageThenPromptThenClose) {
         {"127.0.*4", "127.0.1.4", true},
         {"127.0.*4", "127.0.0.5", false},
         {"127.0.?.6", "127.0.9.6", true},  // "?" for exactly one
-        {"", "127.0.0.7", true},           // the empty entry bans everybody
         {"::", "::1", true},               // IPv6 addresses by the same rule
         {"::2", "::1", false},
         {"::", "127.0.0.8", false},
@@ -208,6 +254,21 @@ TEST_F(Connections, IPv6AndIPv4ClientsTalkToEachOther) {
     }
 }
 
+// An empty entry would match every address: blank lines are no entries, and
+// the log says how many were skipped.
+TEST_F(Connections, BlankLinesOfTheBanListBanNobody) {
+    ASSERT_TRUE(StartServer({{"bans.txt", "\r\n127.0.0.9\r\n \r\n\t\r\n"}}));
+    TestClient client(port_);
+    client.ExpectBanner("Hello there.\r\n");
+    TestClient banned(port_, "127.0.0.9");
+    EXPECT_EQ(banned.ReadToClose(), kGreeting + "You are banned.\r\nNickname: \r\n");
+    const auto log = observer_.LogLines();
+    const auto skipped = std::count_if(log.begin(), log.end(), [](const std::string& line) {
+        return line.find("Skipped 3 blank lines of ") != std::string::npos && line.find("bans.txt") != std::string::npos;
+    });
+    EXPECT_EQ(skipped, 1);
+}
+
 TEST_F(Connections, OverTheMaximumGetsTheBusyBanner) {
     ASSERT_TRUE(StartServer({{"qmserv.dat", "0\r\n1\r\nWelcome!\r\nBusy now.\r\n5\r\n"}}));
     TestClient first(port_);
@@ -258,6 +319,41 @@ TEST_F(Connections, LinesAreCleanedBeforeUse) {
     const std::string framed = "<bob> " + std::string(512, 'x') + "\r\n";
     EXPECT_EQ(alice.Read(framed), framed);
     EXPECT_EQ(alice.Collect(), "");
+}
+
+struct C1Case {
+    std::string bobSends;
+    std::string aliceSends;  // then; empty: she only collects
+    std::string aliceSees;   // somewhere in what she gets
+};
+
+// UTF-8 terminals send the C1 controls (CSI, NEL, ...) as C2 80 to C2 9F;
+// they are removed wherever the single control bytes are, on every path a
+// line takes to other users. Other bytes 128-255 are 8-bit letters and stay.
+TEST_F(Connections, C1ControlsNeverReachOtherUsers) {
+    Connect({"alice", "bob"});
+    const std::vector<C1Case> cases = {
+        {"a\xC2\x9B" "2Jb", "", "<bob> a2Jb\r\n"},
+        {"x\xC2\x85y\xC2\x80z\xC2\x9F", "", "<bob> xyz\r\n"},
+        // What the removal of a control byte would bring together goes too.
+        {"\xC2\x01\x85" "ok \xC2\xC2\x9B\x9B" "ok", "", "<bob> ok ok\r\n"},
+        {"caf\xE9 \xC2\xA9 \xC2" "A \x85\x9B \xC2", "", "<bob> caf\xE9 \xC2\xA9 \xC2" "A \x85\x9B \xC2\r\n"},
+        {"/me wa\xC2\x9Bves", "", "* bob waves\r\n"},
+        {"/away o\xC2\x90ut", "/whois bob", "Away: out\r\n"},
+        {"/m alice = p\xC2\x8Dst", "", "<bob> pst\r\n"},
+        {"/n b\xC2\x85o", "", "*** bob is now known as bo\r\n"},
+        {"/j r\xC2\x9Doom", "/who", "room: bo"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bobSends);
+        U("bob").Send(c.bobSends + "\r\n");
+        U("bob").Collect();
+        const std::string seen = c.aliceSends.empty() ? U("alice").Collect() : Do("alice", c.aliceSends);
+        EXPECT_NE(seen.find(c.aliceSees), std::string::npos) << seen;
+    }
+    // Nor do they reach the log.
+    for (const auto& line : observer_.LogLines()) EXPECT_EQ(line.find("\xC2\x9B"), std::string::npos) << line;
+    EXPECT_TRUE(observer_.WaitForLog("<bob> a2Jb"));
 }
 
 TEST_F(Connections, MainChannelChatIsLoggedButNotCommandsOrOtherChannels) {

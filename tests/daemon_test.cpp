@@ -62,7 +62,11 @@ TEST_F(DaemonTest, EmptyDataDirectoryIsSeededWithTheDefaults) {
     EXPECT_TRUE(daemon.WaitForOutput("Loaded preferences."));
     for (const char* name : {"qmserv.dat", "messages.dat", "help.txt", "helpchannel.txt", "helpregister.txt",
                              "announce.txt", "bans.txt", "user.dat", "mail.dat"})
+    {
         EXPECT_EQ(ReadFileBytes(dir_ / name), ReadFileBytes(fs::path(QM_SOURCE_DIR) / "data" / name)) << name;
+        // Data files are for the owner only, whatever mode the shipped copies have.
+        EXPECT_EQ(fs::status(dir_ / name).permissions(), fs::perms::owner_read | fs::perms::owner_write) << name;
+    }
     if (daemon.Stdout().find("Databases ready.") != std::string::npos ||
         daemon.WaitForOutput("Databases ready."))
         EXPECT_EQ(daemon.Signal(SIGTERM), 0);

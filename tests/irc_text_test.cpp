@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <asio/io_context.hpp>
 #include <filesystem>
+#include <string>
+#include <vector>
 
+#include "irc/irc_bridge.h"
 #include "irc/irc_link_settings.h"
 #include "irc/irc_text.h"
 #include "scratch_dir.h"
@@ -29,8 +33,24 @@ TEST(IrcText, FormattingAndControlBytesNeverReachATerminal) {
         {"\x01" "ACTION waves\x01", "ACTION waves"},
         {"\xE4\xF6\xFC latin-1 and \xC3\xA9 utf-8 stay", "\xE4\xF6\xFC latin-1 and \xC3\xA9 utf-8 stay"},
         {"trailing colour \x03", "trailing colour "},
+        // C1 controls as UTF-8 spells them, also when a code between their
+        // two bytes is what separates them.
+        {"a\xC2\x9B" "31mb\xC2\x85" "c", "a31mbc"},
+        {"\xC2\x03" "4\x85" "x", "x"},
+        {"\xC2" "A lone lead stays \x85\x9B", "\xC2" "A lone lead stays \x85\x9B"},
     };
     for (const auto& c : cases) EXPECT_EQ(StripIrcControls(c.in), c.out) << c.in;
+}
+
+// The link log goes to the operator's terminal and carries texts of the IRC
+// server (reasons, error lines): no control character gets into it.
+TEST(IrcLinkLog, ControlCharactersAreLeftOut) {
+    asio::io_context io;
+    IrcBridge bridge(io);
+    std::vector<std::string> lines;
+    bridge.onLinkLog = [&](const std::string& line) { lines.push_back(line); };
+    bridge.AddLinkLog("*** Closing link: b\x1B[5m\xC2\x9B" "ad\x07 caf\xE9");
+    EXPECT_EQ(lines, std::vector<std::string>{"*** Closing link: b[5mad caf\xE9"});
 }
 
 TEST(IrcLinkSettings, StoredValuesOverrideDefaultsAndBadOnesAreIgnored) {

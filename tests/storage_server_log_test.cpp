@@ -89,6 +89,19 @@ TEST_F(StorageServerLog, LinesAreStampedWithTheTimeOfWriting) {
     EXPECT_EQ(told, std::vector<std::string>(expected.begin() + 1, expected.end()));
 }
 
+// The log reaches the operator's terminal and carries text from users, files
+// and IRC: no control character of either kind gets into it, and 8-bit
+// letters stay.
+TEST_F(StorageServerLog, ControlCharactersAreLeftOut) {
+    ServerLog log(clock_);
+    std::vector<std::string> told;
+    log.onLine = [&](const std::string& line) { told.push_back(line); };
+    log.Add("a\x1B[2Jb\xC2\x9B" "1mc\r\nd\x07\xC2\x85 caf\xE9 \xC2\xA9");
+    const std::string clean = "[23:58] a[2Jb1mcd caf\xE9 \xC2\xA9";
+    EXPECT_EQ(log.Lines().back(), clean);
+    EXPECT_EQ(told, std::vector<std::string>{clean});
+}
+
 TEST_F(StorageServerLog, SaveWritesTheWholeLogToTodaysFile) {
     ServerLog log(clock_);
     log.Add("before midnight");

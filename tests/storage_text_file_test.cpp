@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -94,14 +96,39 @@ TEST_F(StorageTextFile, MissingFileCannotBeOpened) {
     EXPECT_THROW(ReadFileBytes(dir_), FileError);
 }
 
-TEST_F(StorageTextFile, WriteReplacesTheFileAndKeepsItsPermissions) {
-    const auto file = dir_ / "data.txt";
-    WriteFileAtomic(file, "old");
-    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    WriteFileAtomic(file, "new content");
-    EXPECT_EQ(ReadFileBytes(file), "new content");
-    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    EXPECT_EQ(Entries(), std::set<std::string>{"data.txt"});
+struct ModeCase {
+    std::optional<fs::perms> before;  // none: the file is new
+    fs::perms after;
+};
+
+// The files hold password hashes and private mail: only their owner may read
+// them, whatever the umask. An existing file keeps a tighter mode but loses
+// what others could do with it.
+TEST_F(StorageTextFile, WrittenFilesAreForTheirOwnerOnly) {
+    using P = fs::perms;
+    const P ownerOnly = P::owner_read | P::owner_write;
+    const std::vector<ModeCase> cases = {
+        {std::nullopt, ownerOnly},
+        {P::owner_read | P::owner_write | P::group_read | P::others_read, ownerOnly},
+        {P::owner_read | P::owner_write | P::group_read, ownerOnly},
+        {P::all, ownerOnly},
+        {ownerOnly, ownerOnly},
+        {P::owner_read, P::owner_read},
+    };
+    const mode_t savedMask = ::umask(0);
+    for (const auto& c : cases) {
+        const auto file = dir_ / "data.txt";
+        fs::remove(file);
+        if (c.before) {
+            WriteFileAtomic(file, "old");
+            fs::permissions(file, *c.before);
+        }
+        WriteFileAtomic(file, "new content");
+        EXPECT_EQ(ReadFileBytes(file), "new content");
+        EXPECT_EQ(fs::status(file).permissions(), c.after) << static_cast<int>(c.before.value_or(P::none));
+        EXPECT_EQ(Entries(), std::set<std::string>{"data.txt"});
+    }
+    ::umask(savedMask);
 }
 
 TEST_F(StorageTextFile, WriteIntoMissingDirectoryFails) {

@@ -11,6 +11,7 @@
 
 #include "chat/client_index.h"
 #include "net/line_socket.h"
+#include "storage/ascii.h"
 #include "storage/clock.h"
 #include "terminal/terminal_input.h"
 
@@ -20,6 +21,12 @@ class ClientEvents;
 
 // Nickname and channel of a connection that has not chosen a nickname yet.
 inline constexpr std::string_view kChoosingNickname = "Choosing nickname...";
+
+// Names compare ignoring letter case, so the pseudo-name is reserved in every
+// spelling: a channel of that name would reach everybody at the nickname
+// prompt, and a nickname of that name would take mail and registration
+// meant for nobody.
+inline bool IsChoosingNickname(std::string_view name) { return EqualsIgnoreCase(name, kChoosingNickname); }
 
 class TTcpSrvClient final : public LineSocket {
 public:
@@ -98,6 +105,9 @@ public:
     bool FloodNoticeSent = false;
 
     bool AwaitingPassword() const { return AwaitingLoginPassword || AwaitingNickPassword; }
+    // Not logged in yet: at the nickname prompt, or at the password prompt
+    // of the nickname it logs in with.
+    bool LoggingIn() const { return AwaitingNick || AwaitingLoginPassword; }
 
 private:
     void OnReceived(std::string_view bytes) override;

@@ -44,6 +44,11 @@ void CmdPass(ChatState& state, TTcpSrvClient& client, std::string_view password)
 }
 
 void CmdReg(ChatState& state, TTcpSrvClient& client, std::string_view password) {
+    // A game client that has not named itself yet.
+    if (IsChoosingNickname(client.Nick())) {
+        Reply(state, client, " You have no nickname to register.  Choose one with /n first.\r\n");
+        return;
+    }
     if (state.users.FindUserRecord(client.Nick()) >= 0) {
         Reply(state, client, " You may not reregister.\r\n");
         return;

@@ -171,7 +171,12 @@ void CmdBan(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
 }
 
 void CmdForcedJoin(ChatState& state, TTcpSrvClient& client, std::string_view target) {
-    // No check at all: not for an empty name, a reserved one, or a lock.
+    // No check for an empty name, "Chess" or a lock. The channel of those at
+    // the nickname prompt is no channel, even for a ChanOP.
+    if (IsChoosingNickname(target)) {
+        ReplyJoinUsage(state, client);
+        return;
+    }
     MoveToChannel(state, client, std::string(target));
 }
 

@@ -44,6 +44,10 @@ void SetOperator(ChatState& state, TTcpSrvClient& client, std::string_view nick,
 
 }  // namespace
 
+void ReplyJoinUsage(const ChatState& state, TTcpSrvClient& client) {
+    Reply(state, client, " Usage: /j <" + state.settings.Channel + ">\r\n");
+}
+
 void MoveToChannel(ChatState& state, TTcpSrvClient& client, const std::string& target) {
     // Undercover users come and go unannounced, but they still make a
     // channel occupied.
@@ -70,8 +74,8 @@ void MoveToChannel(ChatState& state, TTcpSrvClient& client, const std::string& t
 
 void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view argument) {
     const std::string name(argument);
-    if (name.empty() || name == kChoosingNickname || name == "Chess") {
-        Reply(state, client, " Usage: /j <" + state.settings.Channel + ">\r\n");
+    if (name.empty() || IsChoosingNickname(name) || name == "Chess") {
+        ReplyJoinUsage(state, client);
         return;
     }
     if (name == kBridgedChannel)
@@ -106,7 +110,7 @@ void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view line) {
         return;
     }
     const std::string name(argument.substr(0, kMaxNickLength));
-    if (NicknameInUse(state, name)) {
+    if (NicknameInUse(state, name) || IsChoosingNickname(name)) {
         Reply(state, client, " That nickname is in use.  Try another.\r\n");
         return;
     }

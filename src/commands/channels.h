@@ -9,6 +9,9 @@ namespace qm {
 // status for the first to enter, none in the main channel, channel unlocked.
 void MoveToChannel(ChatState& state, TTcpSrvClient& client, const std::string& target);
 
+// " Usage: /j <channel word>", the answer to a channel that cannot be entered.
+void ReplyJoinUsage(const ChatState& state, TTcpSrvClient& client);
+
 void CmdJoin(ChatState& state, TTcpSrvClient& client, std::string_view argument);
 void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view line);
 void CmdOp(ChatState& state, TTcpSrvClient& client, std::string_view argument);

@@ -43,7 +43,9 @@ void CmdSend(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     if (equals == std::string_view::npos) return;
     const std::string recipient(line.substr(6, equals - 7));
     const std::string_view message = line.substr(equals + 2 <= line.size() ? equals + 2 : line.size());
-    if (state.users.FindUserRecord(recipient) < 0) {
+    // A record of the pseudo-name (older versions let a game client register
+    // it) would hand the mail to whichever game client has not named itself.
+    if (IsChoosingNickname(recipient) || state.users.FindUserRecord(recipient) < 0) {
         Reply(state, client, " Recipient: " + recipient + " is not registered.\r\n");
         return;
     }

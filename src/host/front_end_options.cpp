@@ -62,10 +62,14 @@ bool SeedIfEmpty(const std::string& dir, const std::string& defaults) {
         for (const char* name : kProgramFiles)
             if (fs::exists(fs::path(dir) / name)) return false;
         fs::create_directories(dir);
+        // Written as the server writes its files, owner-only, whatever mode
+        // the shipped copies have.
         for (const char* name : kProgramFiles)
-            fs::copy_file(fs::path(defaults) / name, fs::path(dir) / name, fs::copy_options::skip_existing);
+            WriteFileAtomic(fs::path(dir) / name, ReadFileBytes(fs::path(defaults) / name));
         return true;
     } catch (const fs::filesystem_error& e) {
+        throw FrontEndError("cannot seed " + dir + ": " + e.what());
+    } catch (const FileError& e) {
         throw FrontEndError("cannot seed " + dir + ": " + e.what());
     }
 }

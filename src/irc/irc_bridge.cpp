@@ -2,6 +2,7 @@
 
 #include "irc/irc_text.h"
 #include "net/tcp_outgoing_connection.h"
+#include "storage/control_chars.h"
 
 namespace qm {
 
@@ -87,7 +88,12 @@ void IrcBridge::SayToIrcUser(std::string_view nick, std::string_view head, std::
 // ---- IRC to chat ----
 
 void IrcBridge::AddLinkLog(const std::string& line) {
-    if (onLinkLog) onLinkLog(line);
+    if (!onLinkLog) return;
+    // Reasons and error texts come from the IRC server; the link log goes to
+    // the operator's terminal.
+    std::string clean = line;
+    RemoveControlChars(clean);
+    onLinkLog(clean);
 }
 
 void IrcBridge::ToChat(const std::string& line) {

@@ -2,14 +2,16 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
-
 #include "storage/ascii.h"
 
 namespace qm {
 
 IrcLinkKeeper::IrcLinkKeeper(asio::io_context& io, IrcBridge& bridge, IrcKeeperTimings timings)
-    : bridge_(bridge), timings_(timings), retryTimer_(io), stableTimer_(io), nextRetry_(timings.firstRetry) {
+    : bridge_(bridge),
+      timings_(timings),
+      retryTimer_(io),
+      stableTimer_(io),
+      retryDelay_(timings.firstRetry, timings.maxRetry) {
     bridge_.onStateChange = [this](TState state) { StateChanged(state); };
     bridge_.onKicked = [this](const std::string& channel) {
         kickedFrom_ = channel;
@@ -61,11 +63,10 @@ void IrcLinkKeeper::StateChanged(TState state) {
             joinedThisConnection_ = true;
             bridge_.Join();
         }
-        After(stableTimer_, timings_.stable, [this] { nextRetry_ = timings_.firstRetry; });
+        After(stableTimer_, timings_.stable, [this] { retryDelay_.Reset(); });
     } else if (state == csDisconnected) {
         stableTimer_.cancel();
-        const auto delay = nextRetry_;
-        nextRetry_ = std::min(nextRetry_ * 2, timings_.maxRetry);
+        const auto delay = retryDelay_.Next();
         bridge_.AddLinkLog(fmt::format("*** Trying again in {:g} s.", delay.count() / 1000.0));
         After(retryTimer_, delay, [this] { StartOrExplain(); });
     }

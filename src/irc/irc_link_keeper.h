@@ -12,6 +12,7 @@
 #include <string>
 
 #include "irc/irc_bridge.h"
+#include "net/backoff.h"
 
 namespace qm {
 
@@ -44,7 +45,7 @@ private:
     IrcKeeperTimings timings_;
     asio::steady_timer retryTimer_;
     asio::steady_timer stableTimer_;
-    std::chrono::milliseconds nextRetry_;
+    Backoff retryDelay_;
     bool began_ = false;
     bool joinedThisConnection_ = false;
     // The channel the link was kicked from, while it stays out of it.

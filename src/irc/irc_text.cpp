@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "storage/control_chars.h"
+
 namespace qm {
 
 namespace {
@@ -42,10 +44,10 @@ std::string StripIrcControls(std::string_view text) {
         } else if (c == kHexColour) {
             i = SkipColourArguments(text, i, IsHexDigit, 6);
         } else {
-            const auto b = static_cast<unsigned char>(c);
-            if (b >= 32 && b != 127) out.push_back(c);
+            out.push_back(c);
         }
     }
+    RemoveControlChars(out);
     return out;
 }
 

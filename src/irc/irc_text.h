@@ -9,8 +9,8 @@
 namespace qm {
 
 // `text` without formatting codes (a colour code takes its "fg,bg" digits
-// with it, a hex colour code its six hex digits) and without any other byte
-// 0-31 or 127.
+// with it, a hex colour code its six hex digits) and without any other
+// control character (RemoveControlChars).
 std::string StripIrcControls(std::string_view text);
 
 }  // namespace qm

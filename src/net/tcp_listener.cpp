@@ -6,8 +6,12 @@
 
 namespace qm {
 
-TcpListener::TcpListener(asio::io_context& io, AcceptHandler onAccept, ErrorHandler onError)
-    : acceptor_(io), retry_(io), onAccept_(std::move(onAccept)), onError_(std::move(onError)) {}
+TcpListener::TcpListener(asio::io_context& io, AcceptHandler onAccept, ErrorHandler onError, AcceptRetry retry)
+    : acceptor_(io),
+      retry_(io),
+      onAccept_(std::move(onAccept)),
+      onError_(std::move(onError)),
+      backoff_(retry.first, retry.most) {}
 
 TcpListener::~TcpListener() { Close(); }
 
@@ -26,6 +30,8 @@ void TcpListener::Listen(const std::string& address, unsigned short port, bool d
 
 void TcpListener::Close() {
     retry_.cancel();
+    backoff_.Reset();
+    failing_ = false;
     if (acceptor_.is_open()) {
         std::error_code ignored;
         acceptor_.close(ignored);
@@ -42,13 +48,18 @@ void TcpListener::Accept() {
     acceptor_.async_accept([this](std::error_code ec, asio::ip::tcp::socket socket) {
         if (ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
         if (ec) {
-            onError_(std::system_error(ec, "accept"));
-            retry_.expires_after(std::chrono::milliseconds(100));
+            if (!failing_) {
+                failing_ = true;
+                onError_(std::system_error(ec, "accept"));
+            }
+            retry_.expires_after(backoff_.Next());
             retry_.async_wait([this](std::error_code waitError) {
                 if (!waitError && acceptor_.is_open()) Accept();
             });
             return;
         }
+        failing_ = false;
+        backoff_.Reset();
         onAccept_(std::move(socket));
         Accept();
     });

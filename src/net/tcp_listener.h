@@ -1,22 +1,35 @@
 #pragma once
 // A listening TCP socket that hands every accepted connection to its owner.
-// A failing accept (out of descriptors and the like) is reported and retried
-// a little later rather than spinning on the same failure.
+// A failing accept (out of descriptors and the like) is retried after a
+// delay that grows while the failures go on, and reported once per run of
+// failures: a process out of descriptors would otherwise spin on the same
+// failure, and fill its log with it.
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <system_error>
 
+#include "net/backoff.h"
+
 namespace qm {
+
+// The delays between tries while accepting fails.
+struct AcceptRetry {
+    std::chrono::milliseconds first{100};
+    std::chrono::milliseconds most{5000};
+};
 
 class TcpListener {
 public:
     using AcceptHandler = std::function<void(asio::ip::tcp::socket)>;
     using ErrorHandler = std::function<void(const std::system_error&)>;
 
-    TcpListener(asio::io_context& io, AcceptHandler onAccept, ErrorHandler onError);
+    // `onError` hears the first failure of every run of failures; the run
+    // ends with the next accepted connection.
+    TcpListener(asio::io_context& io, AcceptHandler onAccept, ErrorHandler onError, AcceptRetry retry = {});
     ~TcpListener();
 
     // Binds address:port and starts accepting; throws std::system_error.
@@ -36,6 +49,8 @@ private:
     asio::steady_timer retry_;
     AcceptHandler onAccept_;
     ErrorHandler onError_;
+    Backoff backoff_;
+    bool failing_ = false;
 };
 
 }  // namespace qm

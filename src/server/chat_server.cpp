@@ -12,6 +12,7 @@
 #include "commands/game.h"
 #include "commands/interpreter.h"
 #include "commands/operator_actions.h"
+#include "storage/control_chars.h"
 #include "storage/text_file.h"
 
 namespace qm {
@@ -28,6 +29,8 @@ constexpr auto kFloodTick = std::chrono::milliseconds(4000);
 constexpr auto kFloodInterval = std::chrono::seconds(1);
 constexpr int32_t kFloodLimit = 24;
 constexpr int32_t kFloodPenalty = 66;
+// The preference that caps the connections logging in from one address.
+constexpr std::string_view kMaxLoginsKey = "MaxLoginsPerAddress";
 
 std::string ErrorKind(const std::exception& error) {
     const char* mangled = typeid(error).name();
@@ -57,15 +60,6 @@ std::string FirstLocalIPv4() {
     return loopback.empty() ? "127.0.0.1" : loopback;
 }
 
-// Control bytes would let a user move other users' cursors or smuggle line
-// ends into what is relayed.
-void RemoveControlBytes(std::string& line) {
-    std::erase_if(line, [](char c) {
-        const auto b = static_cast<unsigned char>(c);
-        return b < 32 || b == 127;
-    });
-}
-
 bool ParseBool(std::string_view text) {
     return text == "1" || text == "true" || text == "Y" || text == "yes" || text == "on";
 }
@@ -81,7 +75,8 @@ ChatServer::ChatServer(asio::io_context& io, OperatorObserver& observer, IrcLink
       log_(clock_),
       link_(link),
       passwords_(io),
-      server_(io, *this),
+      server_(io, *this, options_.acceptRetry),
+      logins_(io, options_.loginTimeout),
       state_{settings_, server_.Clients(), users_, mail_, log_, online_, link_, clock_, passwords_,
              options_.badPasswordDelay, options_.dataDir, [this](const std::string& e) { ReportError(e); },
              [this](const std::vector<std::string>& bans) { observer_.BansChanged(bans); }},
@@ -91,6 +86,7 @@ ChatServer::ChatServer(asio::io_context& io, OperatorObserver& observer, IrcLink
     settings_.MainC = preferences_.GetText("Main", settings_.MainC);
     settings_.FloodProt = preferences_.GetBool("FloodProt", settings_.FloodProt);
     settings_.Icon = preferences_.GetBool("Icon", settings_.Icon);
+    ReadLoginLimit();
     log_.onLine = [this](const std::string& line) { observer_.LogLineAdded(line); };
     using Change = OnlineUserChange::Kind;
     online_.onAdded = [this](const std::string& nick) { observer_.OnlineUsersChanged({Change::kAdded, nick, {}}); };
@@ -114,13 +110,15 @@ bool ChatServer::StartUp() {
         LoadMessages(dir, settings_);
         LoadServerSettings(dir, settings_);
         log_.Add("Loaded preferences.");
-        LoadBans(dir, settings_);
+        if (const std::size_t blank = LoadBans(dir, settings_); blank > 0)
+            log_.Add("Skipped " + std::to_string(blank) + (blank == 1 ? " blank line" : " blank lines") + " of " +
+                     DataFile(files::kBans).string() + "; a blank line bans nobody.");
         ApplyMaxClients();
         server_.Addrs = options_.listenAddresses;
         server_.Listen(std::to_string(ParseWholeNumber(settings_.Port)));
         observer_.ListeningChanged(true);
         log_.Add("Server started on: " + FirstLocalIPv4() + "  Waiting for connections...");
-        saveInterval_ = std::chrono::minutes(ParseWholeNumber(settings_.Saver));
+        saveInterval_ = std::chrono::minutes(SaveIntervalMinutes(settings_.Saver, DataFile(files::kServer)));
         StartSaveTimer();
         users_.Load(DataFile(files::kUsers));
         mail_.Load(DataFile(files::kMail));
@@ -224,7 +222,10 @@ bool ChatServer::ApplyProperties() {
     if (!FileStep([&] { SaveProperties(options_.dataDir, settings_); })) return false;
     server_.BannerToBusy = settings_.Busy;
     ApplyMaxClients();
-    if (!FileStep([&] { saveInterval_ = std::chrono::minutes(ParseWholeNumber(settings_.Saver)); })) return false;
+    if (!FileStep([&] {
+            saveInterval_ = std::chrono::minutes(SaveIntervalMinutes(settings_.Saver, DataFile(files::kServer)));
+        }))
+        return false;
     StartSaveTimer();
     return true;
 }
@@ -279,12 +280,29 @@ std::vector<std::string> ChatServer::OnlineUsers() const {
 
 // ---- connections ----
 
+void ChatServer::ReadLoginLimit() {
+    constexpr int kDefaultMostLogins = 20;
+    const std::string text = preferences_.GetText(kMaxLoginsKey, std::to_string(kDefaultMostLogins));
+    int most = -1;
+    try {
+        most = ParseWholeNumber(text);
+    } catch (const SettingError&) {
+        // Reported below, as a negative number is.
+    }
+    if (most < 0) {
+        ReportError(std::string(kMaxLoginsKey) + "=" + text + " in " + preferences_.path().string() +
+                    " is not a whole number of 0 or more; " + std::to_string(kDefaultMostLogins) + " is used.");
+        most = kDefaultMostLogins;
+    }
+    logins_.SetMostPerAddress(most);
+}
+
 bool ChatServer::IsBanned(std::string_view address) const {
     return std::any_of(settings_.Bans.begin(), settings_.Bans.end(),
                        [&](const std::string& entry) { return BanEntryMatches(entry, address); });
 }
 
-void ChatServer::OnClientConnect(TTcpSrvClient& client) {
+bool ChatServer::OnClientConnect(TTcpSrvClient& client) {
     const TimePoint now = clock_.Now();
     // Also for a refused connection, so that its disconnect logs a true duration.
     client.ConnectTime = now;
@@ -292,7 +310,7 @@ void ChatServer::OnClientConnect(TTcpSrvClient& client) {
         client.SendStr(settings_.IsBanned + "\r\n");
         client.CloseDelayed();
         log_.Add("Client connecting: " + client.PeerAddr + " is banned right now.");
-        return;
+        return true;
     }
     log_.Add("Client connecting: " + client.PeerAddr);
     client.LineMode = true;
@@ -300,10 +318,13 @@ void ChatServer::OnClientConnect(TTcpSrvClient& client) {
     client.ResetForConnect(now);
     client.SendStr("Announcements:\r\n" + settings_.Announcement);
     if (static_cast<int>(server_.Clients().Count()) > state_.PeakUsers) ++state_.PeakUsers;
+    return logins_.Admit(client);
 }
 
 void ChatServer::OnDataAvailable(TTcpSrvClient& client, std::string line, bool terminated) {
-    RemoveControlBytes(line);
+    // Every command and every chat line starts from here, so nothing a user
+    // types can carry a control character to anyone else.
+    RemoveControlChars(line);
     if (line.empty()) {
         if (terminated) Reply(state_, client, " No text to send.\r\n");
         return;

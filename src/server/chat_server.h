@@ -14,6 +14,7 @@
 #include "irc/irc_link.h"
 #include "server/bridged_channel.h"
 #include "server/listening_server.h"
+#include "server/login_watch.h"
 #include "chat/online_users.h"
 #include "server/operator_api.h"
 #include "storage/clock.h"
@@ -37,6 +38,12 @@ struct ChatServerOptions {
     // A wrong password holds the client's next line back this long, as
     // trusted servers do, so that passwords cannot be guessed quickly.
     std::chrono::milliseconds badPasswordDelay{2000};
+    // A connection that has not logged in this long after connecting is
+    // closed, so that idle sockets cannot hold every place.
+    std::chrono::milliseconds loginTimeout{60000};
+    // While accepting fails (out of file descriptors), the wait before the
+    // next try: doubling from the first to the most.
+    AcceptRetry acceptRetry;
     const Clock* clock = nullptr;  // the system clock when null
 };
 
@@ -94,7 +101,7 @@ public:
 
 private:
     // TransportEvents
-    void OnClientConnect(TTcpSrvClient& client) override;
+    bool OnClientConnect(TTcpSrvClient& client) override;
     void OnDataAvailable(TTcpSrvClient& client, std::string line, bool terminated) override;
     void OnClientDisconnect(TTcpSrvClient& client) override;
     void OnServerException(const std::exception& error) override;
@@ -102,6 +109,7 @@ private:
     void OnClientOverflow(TTcpSrvClient& client) override;
 
     bool IsBanned(std::string_view address) const;
+    void ReadLoginLimit();
     bool FloodCheck(TTcpSrvClient& client);
     void ApplyMaxClients();
     void StartSaveTimer();
@@ -131,6 +139,7 @@ private:
     IrcLink& link_;
     PasswordWorker passwords_;
     TWSocketServer server_;
+    LoginWatch logins_;
     BridgedChannel bridgedChannel_{server_.Clients()};
     ChatState state_;
     asio::steady_timer saveTimer_;

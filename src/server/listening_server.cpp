@@ -8,7 +8,8 @@
 
 namespace qm {
 
-TWSocketServer::TWSocketServer(asio::io_context& io, TransportEvents& events) : events_(events), scheduler_(io) {}
+TWSocketServer::TWSocketServer(asio::io_context& io, TransportEvents& events, AcceptRetry acceptRetry)
+    : events_(events), scheduler_(io), acceptRetry_(acceptRetry) {}
 
 TWSocketServer::~TWSocketServer() {
     scheduler_.BeginShutdown();
@@ -43,7 +44,7 @@ void TWSocketServer::Listen(const std::string& port) {
 void TWSocketServer::AddListener(const std::string& address, unsigned short port, bool dualStack) {
     auto listener = std::make_unique<TcpListener>(
         scheduler_.io(), [this](asio::ip::tcp::socket socket) { HandleAccepted(std::move(socket)); },
-        [this](const std::system_error& error) { events_.OnServerException(error); });
+        [this](const std::system_error& error) { events_.OnServerException(error); }, acceptRetry_);
     listener->Listen(address, port, dualStack);
     listeners_.push_back(std::move(listener));
 }
@@ -59,13 +60,14 @@ void TWSocketServer::HandleAccepted(asio::ip::tcp::socket socket) {
     clients_.Add(client);
     scheduler_.NoteInput();
     client->SendWire(TerminalInput::Greeting());
+    bool admitted = true;
     try {
-        events_.OnClientConnect(*client);
+        admitted = events_.OnClientConnect(*client);
     } catch (const std::exception& e) {
         events_.OnServerException(e);
     }
     if (client->Connected()) {
-        if (MaxClients <= 0 || clients_.Count() <= static_cast<std::size_t>(MaxClients)) {
+        if (admitted && (MaxClients <= 0 || clients_.Count() <= static_cast<std::size_t>(MaxClients))) {
             if (!Banner.empty()) client->SendStr(Banner + "\r\n");
         } else {
             client->SendStr(BannerToBusy + "\r\n");

@@ -22,7 +22,8 @@ class TransportEvents {
 public:
     virtual ~TransportEvents() = default;
     // A connection was accepted and added to the list; the banner follows.
-    virtual void OnClientConnect(TTcpSrvClient& client) = 0;
+    // False turns it away with the busy banner, as a full server does.
+    virtual bool OnClientConnect(TTcpSrvClient& client) = 0;
     // One line, without its line end; `terminated` is false for the partial
     // line held when the peer closed.
     virtual void OnDataAvailable(TTcpSrvClient& client, std::string line, bool terminated) = 0;
@@ -39,7 +40,7 @@ public:
 
 class TWSocketServer final : private ClientEvents {
 public:
-    TWSocketServer(asio::io_context& io, TransportEvents& events);
+    TWSocketServer(asio::io_context& io, TransportEvents& events, AcceptRetry acceptRetry);
     ~TWSocketServer() override;
 
     // Binds every address of Addrs on `port` and starts accepting; throws
@@ -73,6 +74,7 @@ private:
     TransportEvents& events_;
     OutputScheduler scheduler_;
     ClientList clients_;
+    AcceptRetry acceptRetry_;
     std::vector<std::unique_ptr<TcpListener>> listeners_;
 };
 

@@ -1,5 +1,6 @@
 #include "storage/settings.h"
 
+#include <algorithm>
 #include <charconv>
 #include <span>
 
@@ -112,7 +113,10 @@ void ReloadServerTexts(const std::filesystem::path& dir, Settings& s) {
     s.Busy = LineOr(lines, 3);
 }
 
-void LoadBans(const std::filesystem::path& dir, Settings& s) { s.Bans = ReadLines(dir / files::kBans); }
+std::size_t LoadBans(const std::filesystem::path& dir, Settings& s) {
+    s.Bans = ReadLines(dir / files::kBans);
+    return std::erase_if(s.Bans, [](const std::string& line) { return std::ranges::all_of(line, IsBlank); });
+}
 
 void SaveProperties(const std::filesystem::path& dir, const Settings& s) {
     WriteLines(dir / files::kMessages, CollectLines(s, kMessageFields));
@@ -138,6 +142,17 @@ int ParseWholeNumber(std::string_view text) {
     if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size())
         throw SettingError("'" + std::string(text) + "' is not a valid integer value");
     return value;
+}
+
+int SaveIntervalMinutes(std::string_view saver, const std::filesystem::path& file) {
+    // A day is plenty for a log; far larger values overflow the timer, which
+    // then fires at once, over and over.
+    constexpr int kMostMinutes = 24 * 60;
+    const int minutes = ParseWholeNumber(saver);
+    if (minutes < 0 || minutes > kMostMinutes)
+        throw SettingError("Saver " + std::to_string(minutes) + " in " + file.string() + " is out of range (0 to " +
+                           std::to_string(kMostMinutes) + " minutes)");
+    return minutes;
 }
 
 bool BanEntryMatches(std::string_view entry, std::string_view address) {

@@ -72,7 +72,9 @@ void LoadHelpTexts(const std::filesystem::path& dir, Settings& s);  // help, hel
 void LoadMessages(const std::filesystem::path& dir, Settings& s);   // all 13
 void LoadServerSettings(const std::filesystem::path& dir, Settings& s);  // all 5
 void ReloadServerTexts(const std::filesystem::path& dir, Settings& s);   // Welcome and Busy only
-void LoadBans(const std::filesystem::path& dir, Settings& s);
+// The ban list, without its blank lines (an empty entry would ban every
+// address); returns how many there were.
+std::size_t LoadBans(const std::filesystem::path& dir, Settings& s);
 void LoadHelpReply(const std::filesystem::path& dir, Settings& s);  // help.txt only
 
 // Properties OK: messages.dat, help.txt, qmserv.dat, in that order; throws
@@ -84,6 +86,12 @@ void SaveAnnouncement(const std::filesystem::path& dir, const Settings& s);
 // A whole number as the settings use them (optional sign, decimal digits,
 // 32-bit range, surrounding blanks allowed); throws SettingError otherwise.
 int ParseWholeNumber(std::string_view text);
+
+// The log-save interval `Saver` in minutes: from 0 (no periodic save) up to
+// a day. Throws SettingError when it is no whole number, and when it is out
+// of that range with the text "Saver <value> in <file> is out of range (0 to
+// 1440 minutes)", `file` being the qmserv.dat it comes from.
+int SaveIntervalMinutes(std::string_view saver, const std::filesystem::path& file);
 
 // True when the ban entry bans the address: equal ignoring letter case, or
 // accepted by the wildcard rule ("*" exactly two characters, "?" exactly one,

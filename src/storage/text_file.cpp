@@ -63,6 +63,8 @@ std::string ReadText(const std::filesystem::path& file) { return JoinLines(ReadL
 
 namespace {
 
+constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
+
 // Owns the descriptor and the name of a temporary file until it has been
 // renamed into place; anything short of that removes it again.
 class TempFile {
@@ -71,12 +73,13 @@ public:
         const auto dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
         std::random_device seed;
         std::mt19937_64 random(seed());
-        // O_EXCL makes the name ours; the kernel applies the umask to the mode
-        // as for any file the program creates.
+        // O_EXCL makes the name ours. The files hold password hashes and
+        // private mail, so only their owner may read them (the umask can
+        // only take more away).
         for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
             auto candidate =
                 dir / fmt::format(".{}.tmp.{:012x}", target.filename().string(), random() & 0xffffffffffffULL);
-            fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kOwnerOnly);
             if (fd_ >= 0)
                 path_ = std::move(candidate);
             else if (errno != EEXIST)
@@ -134,9 +137,10 @@ void WriteFileAtomic(const std::filesystem::path& file, std::string_view bytes) 
     const auto fail = [&] { return FileError("Cannot create file " + file.string()); };
     TempFile temp(file);
     if (!temp.ok()) throw fail();
-    // Keep the permissions an operator may have given the existing file.
+    // An existing file keeps whatever an operator took away from its owner
+    // (read only, say), but never lets anybody else read it again.
     struct stat old {};
-    if (::stat(file.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(temp.fd(), old.st_mode & 07777);
+    if (::stat(file.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(temp.fd(), old.st_mode & kOwnerOnly);
     if (!WriteAll(temp.fd(), bytes) || ::fsync(temp.fd()) != 0 || !temp.Close()) throw fail();
     if (::rename(temp.path().c_str(), file.c_str()) != 0) throw fail();
     temp.Release();

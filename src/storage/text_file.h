@@ -34,8 +34,9 @@ std::string ReadText(const std::filesystem::path& file);
 
 // Writes the bytes to a temporary file in the same directory, fsyncs it and
 // renames it over `file`, so that a crash leaves the old or the new file and
-// never a mix. Throws FileError("Cannot create file <file>") and leaves the
-// old file untouched when any step fails.
+// never a mix. The file is readable and writable by its owner only (an
+// existing file keeps a mode tighter than that). Throws FileError("Cannot
+// create file <file>") and leaves the old file untouched when any step fails.
 void WriteFileAtomic(const std::filesystem::path& file, std::string_view bytes);
 
 // WriteFileAtomic(file, JoinLines(lines)).
