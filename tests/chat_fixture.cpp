@@ -135,6 +135,8 @@ bool ChatServerFixture::Run() {
     options.preferencesFile = dataDir_ / "preferences";
     options.listenAddress = "127.0.0.1";
     options.writeBehindDelay = 50ms;
+    options.saveRetryDelay = 50ms;
+    options.saveRetryLimit = 200ms;
     options.badPasswordDelay = badPasswordDelay_;
     options.clock = &clock_;
     server_ = std::make_unique<ChatServer>(io_, observer_, LinkForServer(), options);
