@@ -101,6 +101,24 @@ TEST_F(StorageServerLog, BytesThatFailedToSaveGoFirstNextTime) {
     EXPECT_EQ(log.TakeUnsaved(), "Loaded Quillmoot.\r\n[23:58] first\r\n[23:58] second\r\n");
 }
 
+TEST_F(StorageServerLog, SavesThatKeepFailingHoldOnlyTheLatestLines) {
+    ServerLog log(clock_);
+    const std::string text(1000, 'x');
+    std::size_t added = 0;
+    while (added <= ServerLog::kUnsavedKept) {
+        log.Add(text);
+        added += text.size();
+        if (added % (1 << 20) < text.size()) log.ReturnUnsaved(log.TakeUnsaved());
+    }
+    log.Add("latest");
+    log.ReturnUnsaved(log.TakeUnsaved());
+    const std::string held = log.TakeUnsaved();
+    EXPECT_LE(held.size(), ServerLog::kUnsavedKept);
+    EXPECT_GT(held.size(), ServerLog::kUnsavedKept - 2 * text.size());
+    EXPECT_TRUE(held.starts_with("[23:58] x")) << held.substr(0, 20);
+    EXPECT_TRUE(held.ends_with("[23:58] latest\r\n"));
+}
+
 TEST_F(StorageServerLog, OnlyTheLatestLinesStayInMemory) {
     ServerLog log(clock_, 3);
     for (const char* text : {"one", "two", "three", "four"}) log.Add(text);

@@ -26,7 +26,13 @@ void ServerLog::Keep(std::string line) {
 
 std::string ServerLog::TakeUnsaved() { return std::exchange(unsaved_, {}); }
 
-void ServerLog::ReturnUnsaved(std::string bytes) { unsaved_.insert(0, bytes); }
+void ServerLog::ReturnUnsaved(std::string bytes) {
+    unsaved_.insert(0, bytes);
+    if (unsaved_.size() <= kUnsavedKept) return;
+    // Cut after a line end, so that the file goes on with a whole line.
+    const auto cut = unsaved_.find('\n', unsaved_.size() - kUnsavedKept);
+    unsaved_.erase(0, cut == std::string::npos ? unsaved_.size() : cut + 1);
+}
 
 std::filesystem::path ServerLog::FileNameNow() const { return LogFileName(clock_.Now()); }
 

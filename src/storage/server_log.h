@@ -21,6 +21,7 @@ public:
     static constexpr std::size_t kKeptLines = 5000;
     // Past this many unsaved bytes, onUnsavedFull asks for a save.
     static constexpr std::size_t kUnsavedLimit = 1 << 20;
+    static constexpr std::size_t kUnsavedKept = 16 * kUnsavedLimit;
 
     explicit ServerLog(const Clock& clock, std::size_t keptLines = kKeptLines);
 
@@ -30,6 +31,8 @@ public:
     // count as saved from now on.
     std::string TakeUnsaved();
     // Bytes a save could not write: they go before any line added since.
+    // While saves keep failing, only the latest kUnsavedKept bytes (whole
+    // lines) are held, so that a full disk cannot fill the memory too.
     void ReturnUnsaved(std::string bytes);
     // The file the lines are saved to now: LogFileName of the present day.
     std::filesystem::path FileNameNow() const;
