@@ -233,6 +233,27 @@ TEST_F(Mail, SendReadAndDelete) {
     Expect(*ann_, {{"/read 1", "*** From: Ann : note to self\r\n"}});
 }
 
+TEST_F(Mail, AFullMailboxTakesNoMore) {
+    OnServer([](ChatServer& s) {
+        for (int i = 1; i < MailStore::kMaxMessages; ++i) s.state().mail.Append("Bob", "Ann", "filler");
+    });
+    Expect(*ann_, {
+        {"/send Bob = the last that fits", ""},
+        {"/send Bob = one too many", "*** Bob's mailbox is full.\r\n"},
+        {"/send Ann = another box still takes mail",
+         "*** You have a new message.  Type /read to list your messages.\r\n"},
+    });
+    int count = 0;
+    std::string last;
+    OnServer([&](ChatServer& s) {
+        const auto& mail = s.state().mail;
+        count = mail.CountFor("Bob");
+        last = mail.MessageLine(mail.FindMessage("Bob", count));
+    });
+    EXPECT_EQ(count, MailStore::kMaxMessages);
+    EXPECT_EQ(last, "From: Ann : the last that fits");
+}
+
 TEST_F(Mail, UnregisteredUsersAndOfflineRecipients) {
     TestClient carol(port_);
     carol.Login("carol");

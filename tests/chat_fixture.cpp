@@ -135,6 +135,8 @@ bool ChatServerFixture::Run() {
     options.preferencesFile = dataDir_ / "preferences";
     options.listenAddresses = listenAddresses_;
     options.writeBehindDelay = 50ms;
+    options.saveRetryDelay = 50ms;
+    options.saveRetryLimit = 200ms;
     options.badPasswordDelay = badPasswordDelay_;
     options.clock = &clock_;
     if (tuneOptions_) tuneOptions_(options);

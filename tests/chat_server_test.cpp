@@ -1,6 +1,10 @@
 // The server's lifecycle and connection handling, over real sockets.
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <functional>
+#include <thread>
+
 #include "chat_fixture.h"
 #include "storage/text_file.h"
 #include "storage/user_database.h"
@@ -160,21 +164,59 @@ TEST_F(ServerLifecycle, ChangedDatabasesReachDiskSoonAfterTheChange) {
     EXPECT_EQ(content, "Zed\r\n9-9-9\r\nY\r\nN\r\nN\r\nN\r\n");
 }
 
-TEST_F(ServerLifecycle, AFailingSaveIsReportedAndRetried) {
+// True once `condition` holds, false when it did not within a few seconds.
+bool Eventually(const std::function<bool()>& condition) {
+    for (int i = 0; i < 500; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return condition();
+}
+
+TEST_F(ServerLifecycle, AFailingSaveNamesItsReasonAndIsRetriedWithoutAnotherChange) {
     ASSERT_TRUE(StartServer());
     // A directory where user.dat should be makes every write of it fail.
-    fs::remove(dataDir_ / "user.dat");
-    fs::create_directories(dataDir_ / "user.dat" / "blocker");
+    const auto users = dataDir_ / "user.dat";
+    fs::remove(users);
+    fs::create_directories(users / "blocker");
     OnServer([](ChatServer& s) { s.state().users.AppendRecord("Zed", "9-9-9"); });
-    ASSERT_TRUE([&] {
-        for (int i = 0; i < 500 && observer_.Errors().empty(); ++i) std::this_thread::sleep_for(10ms);
-        return !observer_.Errors().empty();
-    }());
-    EXPECT_NE(observer_.Errors()[0].find("Cannot create file"), std::string::npos);
-    // Once the obstacle is gone, the next save writes what is in memory.
-    fs::remove_all(dataDir_ / "user.dat");
+    // Each retry that fails again says so.
+    ASSERT_TRUE(Eventually([&] { return observer_.Errors().size() >= 2; }));
+    for (const auto& error : observer_.Errors())
+        EXPECT_EQ(error, "Cannot create file " + users.string() + ": Is a directory");
+    // Once the obstacle is gone, a retry writes what is in memory, with no
+    // change and no save asked for.
+    fs::remove_all(users);
+    EXPECT_TRUE(Eventually([&] {
+        return fs::is_regular_file(users) && ReadFileBytes(users) == "Zed\r\n9-9-9\r\nY\r\nN\r\nN\r\nN\r\n";
+    }));
+}
+
+// The day's log file is added to, never replaced: a restart keeps the
+// morning's lines, and lines saved after midnight go to the new day's file.
+TEST_F(ServerLifecycle, TheDaysLogGrowsAcrossRestartsAndMidnightStartsANewFile) {
+    ASSERT_TRUE(StartServer());
+    const auto firstDay = dataDir_ / LogFileName(clock_.Now());
+    OnServer([](ChatServer& s) { s.Log("first run"); });
+    ASSERT_TRUE(RestartServer());
+    OnServer([](ChatServer& s) {
+        s.Log("second run");
+        s.SaveLog();
+    });
+    ASSERT_TRUE(Eventually([&] { return ReadFileBytes(firstDay).find("second run") != std::string::npos; }));
+    clock_.Advance(24h);
+    OnServer([](ChatServer& s) { s.Log("next day"); });
     StopServer();
-    EXPECT_EQ(ReadFileBytes(dataDir_ / "user.dat"), "Zed\r\n9-9-9\r\nY\r\nN\r\nN\r\nN\r\n");
+
+    const auto lines = ReadLines(firstDay);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Loaded Quillmoot."), 2);
+    const auto at = [&](const std::string& text) {
+        return std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.ends_with(text); });
+    };
+    EXPECT_LT(at("] first run"), at("] second run"));
+    EXPECT_NE(at("] second run"), lines.end());
+    EXPECT_EQ(ReadFileBytes(dataDir_ / LogFileName(clock_.Now())),
+              "[" + FormatHourMinute(clock_.Now()) + "] next day\r\n");
 }
 
 using Connections = ChatServerFixture;

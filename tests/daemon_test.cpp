@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "ngircd_server.h"
 #include "scratch_dir.h"
 #include "chat_fixture.h"
+#include "storage/mail_store.h"
 #include "storage/text_file.h"
 
 namespace qm {
@@ -104,28 +106,92 @@ TEST_F(DaemonTest, HangUpReloadsAndTerminateSavesEverything) {
     EXPECT_TRUE(logWritten);
 }
 
-TEST_F(DaemonTest, RegistrationSurvivesAKillSoonAfterIt) {
+// What a user was told has been done is on disk when the reply arrives: a
+// daemon killed at that moment still has it when it starts again.
+TEST_F(DaemonTest, ConfirmedChangesSurviveAKillRightAfterTheConfirmation) {
     const unsigned short port = FreePort();
     PrepareDataDir(port);
-    {
+    // The second line of user.dat, empty while it holds no record.
+    const auto storedPassword = [&] {
+        const auto lines = ReadLines(dir_ / "user.dat");
+        return lines.size() > 1 ? lines[1] : std::string();
+    };
+    std::string before;
+    struct Step {
+        std::string lines, confirmation;
+        std::function<bool()> onDisk;
+    };
+    const std::vector<Step> steps = {
+        {"Ann\r\n/reg secret\r\n", "You have been registered.\r\n",
+         [&] {
+             const auto lines = ReadLines(dir_ / "user.dat");
+             return !lines.empty() && lines.front() == "Ann";
+         }},
+        {"Ann\r\nsecret\r\n/pass other\r\n", "New password set.\r\n",
+         [&] { return storedPassword() != before; }},
+        {"Ann\r\nother\r\n/send Ann = hello\r\n", "You have a new message.",
+         [&] {
+             MailStore mail;
+             mail.Load(dir_ / "mail.dat");
+             const int first = mail.FindMessage("Ann", 1);
+             return first >= 0 && mail.MessageLine(first) == "From: Ann : hello";
+         }},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.lines);
+        before = storedPassword();
         Daemon daemon(dir_);
         ASSERT_TRUE(daemon.WaitForOutput("Databases ready."));
         test::TestClient ann(port);
         ann.ReadUntil("Nickname: \r\n");
-        ann.Send("Ann\r\n/reg secret\r\n");
-        ann.ReadUntil("You have been registered.\r\n");
-        // A few seconds later the process dies without any chance to save.
-        std::this_thread::sleep_for(3s);
+        ann.Send(step.lines);
+        ASSERT_NE(ann.ReadUntil(step.confirmation).find(step.confirmation), std::string::npos);
         EXPECT_EQ(daemon.Signal(SIGKILL), -1);
+        EXPECT_TRUE(step.onDisk());
     }
+}
+
+// Standard output on a pipe nobody reads: the server goes on serving, and
+// once the reader is back it hears how many log lines it missed.
+TEST_F(DaemonTest, StandardOutputThatIsNotReadDropsLinesInsteadOfStoppingService) {
+    const unsigned short port = FreePort();
+    PrepareDataDir(port);
     Daemon daemon(dir_);
     ASSERT_TRUE(daemon.WaitForOutput("Databases ready."));
     test::TestClient ann(port);
     ann.ReadUntil("Nickname: \r\n");
     ann.Send("Ann\r\n");
-    EXPECT_EQ(ann.ReadUntil("Password: "), "Ann\r\nPassword: ");
-    ann.Send("secret\r\n");
-    EXPECT_EQ(ann.ReadUntil("joined the chat.\r\n").find("You have 0 messages."), 4u);
+    ann.ReadUntil("joined the chat.\r\n");
+    // Main channel chat goes to the log, and from there to standard output:
+    // far more than the pipe and the daemon's buffer hold.
+    const std::string chat = std::string(500, 'x') + "\r\n";
+    for (int batch = 0; batch < 32; ++batch) {
+        std::string lines;
+        for (int i = 0; i < 250; ++i) lines += chat;
+        ann.Send(lines + "\r\n");
+        ASSERT_NE(ann.ReadUntil("No text to send.\r\n").find("No text to send."), std::string::npos) << batch;
+    }
+    // Another user is still served.
+    test::TestClient ben(port);
+    ben.ReadUntil("Nickname: \r\n");
+    ben.Send("Ben\r\n");
+    EXPECT_NE(ben.ReadUntil("joined the chat.\r\n").find("joined the chat."), std::string::npos);
+    // The reader is back: the next log line is preceded by what it missed.
+    const std::string notice = " log lines were dropped: standard output was not being read.\n";
+    bool told = false;
+    for (int attempt = 0; attempt < 20 && !told; ++attempt) {
+        test::TestClient knock(port);  // logged as a connection
+        knock.ReadUntil("Nickname: \r\n");
+        told = daemon.WaitForOutput(notice, 1s);
+    }
+    ASSERT_TRUE(told);
+    const std::string& out = daemon.Stdout();
+    const auto end = out.find(notice);
+    const auto start = out.rfind('\n', end) + 1;
+    const std::string stamp = out.substr(start, 8);
+    EXPECT_TRUE(stamp.size() == 8 && stamp[0] == '[' && stamp[3] == ':' && stamp[6] == ']' && stamp[7] == ' ')
+        << stamp;
+    EXPECT_GT(std::stoi(out.substr(start + 8, end - start - 8)), 0);
     EXPECT_EQ(daemon.Signal(SIGTERM), 0);
 }
 

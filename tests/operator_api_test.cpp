@@ -164,7 +164,7 @@ TEST_F(OperatorApiTest, BanListThatCannotBeWrittenStillCounts) {
     std::filesystem::remove(dataDir_ / "bans.txt");
     std::filesystem::create_directory(dataDir_ / "bans.txt");
     OnServer([](ChatServer& s) { s.AddBan("127.0.0.9"); });
-    EXPECT_EQ(observer_.Errors(), std::vector<std::string>{"Cannot create file " + (dataDir_ / "bans.txt").string()});
+    EXPECT_EQ(observer_.Errors(), std::vector<std::string>{"Cannot create file " + (dataDir_ / "bans.txt").string() + ": Is a directory"});
     TestClient refused(port_, "127.0.0.9");
     EXPECT_EQ(refused.ReadToClose(), kRefused);
 }
@@ -267,7 +267,7 @@ TEST_F(OperatorApiTest, OkayStopsAtAFileThatCannotBeWritten) {
     std::filesystem::create_directory(dataDir_ / "help.txt");
     OnServer([](ChatServer& s) { s.SetSetting("Prefix", "!!"); });
     EXPECT_FALSE(Ask([](ChatServer& s) { return s.ApplyProperties(); }));
-    EXPECT_EQ(observer_.Errors(), std::vector<std::string>{"Cannot create file " + (dataDir_ / "help.txt").string()});
+    EXPECT_EQ(observer_.Errors(), std::vector<std::string>{"Cannot create file " + (dataDir_ / "help.txt").string() + ": Is a directory"});
     EXPECT_EQ(File("messages.dat").substr(0, 4), "!!\r\n");             // before: written
     EXPECT_EQ(File("qmserv.dat"), "0\r\n0\r\nWelcome!\r\nBusy now.\r\n5\r\n");  // after: not
 }

@@ -97,7 +97,7 @@ TEST_F(StoragePreferences, FailedWriteKeepsTheValueInMemory) {
         store.Set("Main", "Lobby");
         FAIL() << "no error";
     } catch (const FileError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + file.string());
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + file.string() + ": Not a directory");
     }
     EXPECT_EQ(store.GetText("Main", "Main"), "Lobby");
 }

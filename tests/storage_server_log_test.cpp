@@ -2,11 +2,9 @@
 #include <unistd.h>
 
 #include <ctime>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "scratch_dir.h"
 #include "storage/clock.h"
 #include "storage/server_log.h"
 #include "storage/text_file.h"
@@ -14,7 +12,6 @@
 namespace qm {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // A moment given in local time, whatever the machine's time zone.
@@ -67,12 +64,6 @@ TEST(StorageClock, DurationHoursRestartAfterADay) {
 
 class StorageServerLog : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = test::MakeScratchDir("log");
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    fs::path dir_;
     ManualClock clock_{Local(2002, 7, 4, 23, 58)};
 };
 
@@ -85,7 +76,7 @@ TEST_F(StorageServerLog, LinesAreStampedWithTheTimeOfWriting) {
     log.Add("Databases ready.");
     const std::vector<std::string> expected = {"Loaded Quillmoot.", "[23:58] Loaded preferences.",
                                                "[00:01] Databases ready."};
-    EXPECT_EQ(log.Lines(), expected);
+    EXPECT_EQ(std::vector<std::string>(log.Lines().begin(), log.Lines().end()), expected);
     EXPECT_EQ(told, std::vector<std::string>(expected.begin() + 1, expected.end()));
 }
 
@@ -102,32 +93,64 @@ TEST_F(StorageServerLog, ControlCharactersAreLeftOut) {
     EXPECT_EQ(told, std::vector<std::string>{clean});
 }
 
-TEST_F(StorageServerLog, SaveWritesTheWholeLogToTodaysFile) {
+TEST_F(StorageServerLog, UnsavedLinesAreHandedOutOnceForTheDayOfTheSave) {
     ServerLog log(clock_);
     log.Add("before midnight");
-    log.Save(dir_);
-    EXPECT_EQ(ReadFileBytes(dir_ / "7-4-2002.log"), "Loaded Quillmoot.\r\n[23:58] before midnight\r\n");
-
+    EXPECT_EQ(log.FileNameNow(), "7-4-2002.log");
+    EXPECT_EQ(log.TakeUnsaved(), "Loaded Quillmoot.\r\n[23:58] before midnight\r\n");
+    EXPECT_EQ(log.TakeUnsaved(), "");
     clock_.Advance(5min);
     log.Add("after midnight");
-    log.Save(dir_);
-    EXPECT_EQ(ReadFileBytes(dir_ / "7-5-2002.log"),
-              "Loaded Quillmoot.\r\n[23:58] before midnight\r\n[00:03] after midnight\r\n");
-    // The earlier day's file keeps what its last save wrote.
-    EXPECT_EQ(ReadLines(dir_ / "7-4-2002.log").size(), 2u);
+    EXPECT_EQ(log.FileNameNow(), "7-5-2002.log");
+    EXPECT_EQ(log.TakeUnsaved(), "[00:03] after midnight\r\n");
 }
 
-TEST_F(StorageServerLog, FailedSaveKeepsTheLog) {
+TEST_F(StorageServerLog, BytesThatFailedToSaveGoFirstNextTime) {
     ServerLog log(clock_);
-    log.Add("kept");
-    const auto missing = dir_ / "missing";
-    try {
-        log.Save(missing);
-        FAIL() << "no error";
-    } catch (const FileError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + (missing / "7-4-2002.log").string());
+    log.Add("first");
+    std::string failed = log.TakeUnsaved();
+    log.Add("second");
+    log.ReturnUnsaved(std::move(failed));
+    EXPECT_EQ(log.TakeUnsaved(), "Loaded Quillmoot.\r\n[23:58] first\r\n[23:58] second\r\n");
+}
+
+TEST_F(StorageServerLog, SavesThatKeepFailingHoldOnlyTheLatestLines) {
+    ServerLog log(clock_);
+    const std::string text(1000, 'x');
+    std::size_t added = 0;
+    while (added <= ServerLog::kUnsavedKept) {
+        log.Add(text);
+        added += text.size();
+        if (added % (1 << 20) < text.size()) log.ReturnUnsaved(log.TakeUnsaved());
     }
-    EXPECT_EQ(log.Lines().size(), 2u);
+    log.Add("latest");
+    log.ReturnUnsaved(log.TakeUnsaved());
+    const std::string held = log.TakeUnsaved();
+    EXPECT_LE(held.size(), ServerLog::kUnsavedKept);
+    EXPECT_GT(held.size(), ServerLog::kUnsavedKept - 2 * text.size());
+    EXPECT_TRUE(held.starts_with("[23:58] x")) << held.substr(0, 20);
+    EXPECT_TRUE(held.ends_with("[23:58] latest\r\n"));
+}
+
+TEST_F(StorageServerLog, OnlyTheLatestLinesStayInMemory) {
+    ServerLog log(clock_, 3);
+    for (const char* text : {"one", "two", "three", "four"}) log.Add(text);
+    const std::vector<std::string> expected = {"[23:58] two", "[23:58] three", "[23:58] four"};
+    EXPECT_EQ(std::vector<std::string>(log.Lines().begin(), log.Lines().end()), expected);
+    // Saving still has every line.
+    EXPECT_EQ(SplitLines(log.TakeUnsaved()).size(), 5u);
+}
+
+TEST_F(StorageServerLog, AskingForASaveOnceTheUnsavedLinesAreMany) {
+    ServerLog log(clock_);
+    int asked = 0;
+    log.onUnsavedFull = [&] {
+        ++asked;
+        log.TakeUnsaved();
+    };
+    const std::string text(1000, 'x');
+    for (std::size_t added = 0; added <= 2 * ServerLog::kUnsavedLimit; added += text.size()) log.Add(text);
+    EXPECT_EQ(asked, 2);
 }
 
 }  // namespace

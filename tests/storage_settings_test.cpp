@@ -152,7 +152,7 @@ TEST_F(StorageSettings, SavePropertiesKeepsFilesWrittenBeforeAFailure) {
         SaveProperties(dir_, s);
         FAIL() << "no error";
     } catch (const FileError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + (dir_ / files::kServer).string());
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + (dir_ / files::kServer).string() + ": Is a directory");
     }
     EXPECT_EQ(ReadLines(dir_ / files::kMessages).at(0), "***");
     EXPECT_EQ(ReadText(dir_ / files::kHelp), "help\r\n");

@@ -137,7 +137,7 @@ TEST_F(StorageTextFile, WriteIntoMissingDirectoryFails) {
         WriteFileAtomic(file, "x");
         FAIL() << "no error";
     } catch (const FileError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + file.string());
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + file.string() + ": No such file or directory");
     }
 }
 
@@ -151,7 +151,7 @@ TEST_F(StorageTextFile, FailedRenameLeavesTargetAndNoTemporaryFile) {
         WriteFileAtomic(target, "new bytes");
         FAIL() << "no error";
     } catch (const FileError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + target.string());
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + target.string() + ": Is a directory");
     }
     EXPECT_EQ(ReadFileBytes(target / "inside"), "kept");
     EXPECT_EQ(Entries(), std::set<std::string>{"taken"});
@@ -180,6 +180,45 @@ TEST_F(StorageTextFile, FullDiskLeavesOldFileAndNoTemporaryFile) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the oversized write did not report a failure";
     EXPECT_EQ(ReadFileBytes(file), "old content\r\n");
     EXPECT_EQ(Entries(), std::set<std::string>{"user.dat"});
+}
+
+TEST_F(StorageTextFile, AppendAddsToTheEndAndCreatesAMissingFile) {
+    const auto file = dir_ / "7-4-2002.log";
+    AppendToFile(file, "morning\r\n");
+    AppendToFile(file, "evening\r\n");
+    EXPECT_EQ(ReadFileBytes(file), "morning\r\nevening\r\n");
+    try {
+        AppendToFile(dir_ / "no" / "file.log", "x");
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + (dir_ / "no" / "file.log").string() +
+                                             ": No such file or directory");
+    }
+}
+
+// The disk fills up in the middle of an append: the error says so, and the
+// part that was written is cut off again, so that a retry does not repeat it.
+TEST_F(StorageTextFile, AppendToAFullDiskNamesTheReasonAndLeavesTheFileAsItWas) {
+    const auto file = dir_ / "7-4-2002.log";
+    AppendToFile(file, "saved before\r\n");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            AppendToFile(file, std::string(64 * 1024, 'x'));
+        } catch (const FileError& e) {
+            ::_exit(std::string(e.what()) == "Cannot create file " + file.string() + ": File too large" ? 0 : 2);
+        }
+        ::_exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: no failure reported, 2: the error did not name its reason";
+    EXPECT_EQ(ReadFileBytes(file), "saved before\r\n");
 }
 
 // A writer killed at arbitrary moments must always leave one whole version.

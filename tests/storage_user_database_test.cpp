@@ -127,7 +127,7 @@ TEST_F(StorageUserDatabase, AppendedRecordIsSavedAtTheEnd) {
     db_.AppendRecord("Amy", EncodePassword("Amy", "secret"));
     EXPECT_EQ(changes_, 1);
     EXPECT_EQ(db_.FindUserRecord("Amy"), 6);
-    db_.Save(dir_ / "user.dat");
+    WriteLines(dir_ / "user.dat", db_.Lines());
     const std::vector<std::string> expected = {"Bob", "pw", "N", "N", "N", "N",
                                                "Amy", EncodePassword("Amy", "secret"), "Y", "N", "N", "N"};
     EXPECT_EQ(ReadFileBytes(dir_ / "user.dat"), JoinLines(expected));

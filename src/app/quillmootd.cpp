@@ -2,6 +2,7 @@
 // output, errors for the operator to standard error.
 #include <CLI/CLI.hpp>
 #include <pthread.h>
+#include <unistd.h>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -11,26 +12,21 @@
 #include <iostream>
 #include <memory>
 
-#include "host/core_host.h"
 #include "app/service_notify.h"
+#include "app/stdout_pump.h"
+#include "host/core_host.h"
 #include "host/front_end_options.h"
 
 namespace {
-
-void PrintLine(std::string_view line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
 
 // How long the end waits for user.dat, mail.dat and the log to be written.
 constexpr auto kCloseLimit = std::chrono::seconds(30);
 
 class ConsoleObserver final : public qm::OperatorObserver {
 public:
-    void LogLineAdded(const std::string& line) override { PrintLine(line); }
+    void LogLineAdded(const std::string& line) override { out_.Print(line); }
     // The link's log goes to standard output beside the server log, never into it.
-    void LinkLogLineAdded(const std::string& line) override { PrintLine("IRC: " + line); }
+    void LinkLogLineAdded(const std::string& line) override { out_.Print("IRC: " + line); }
     // The link log already says what happened.
     void LinkStateChanged(qm::LinkState) override {}
     void OnlineUsersChanged(const qm::OnlineUserChange&) override {}
@@ -39,6 +35,9 @@ public:
     void OperatorError(const std::string& message) override {
         std::cerr << "quillmootd: " << message << std::endl;
     }
+
+private:
+    qm::StdoutPump out_{STDOUT_FILENO};
 };
 
 // Feeds systemd's watchdog only while the event loop is alive: each ping

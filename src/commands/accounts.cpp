@@ -9,7 +9,8 @@ namespace qm {
 namespace {
 
 // Hashes `password` on a worker while the client's later lines wait, then
-// runs `store` with the stored form on the loop thread.
+// runs `store` with the stored form on the loop thread; `store` lets the
+// client's lines in again (Resume, or ReplyWhenSaved).
 void WithHashedPassword(ChatState& state, TTcpSrvClient& client, std::string password,
                         std::function<void(TTcpSrvClient&, std::string)> store) {
     client.Pause();
@@ -17,10 +18,8 @@ void WithHashedPassword(ChatState& state, TTcpSrvClient& client, std::string pas
     state.passwords.Hash(std::move(password), [&state, weak, store = std::move(store)](std::string stored) {
         const auto c = weak.lock();
         if (!c || !c->Connected()) return;
-        if (stored.empty())
-            Reply(state, *c, " Your password could not be stored.  Please try again later.\r\n");
-        else
-            store(*c, std::move(stored));
+        if (!stored.empty()) return store(*c, std::move(stored));
+        Reply(state, *c, " Your password could not be stored.  Please try again later.\r\n");
         c->Resume();
     });
 }
@@ -39,7 +38,7 @@ void CmdPass(ChatState& state, TTcpSrvClient& client, std::string_view password)
     WithHashedPassword(state, client, std::string(password), [&state](TTcpSrvClient& c, std::string stored) {
         // Records are never removed, so the one found before still stands.
         state.users.SetRecordLine(state.users.FindUserRecord(c.Nick()), UserDatabase::kPassword, std::move(stored));
-        Reply(state, c, " New password set.\r\n");
+        ReplyWhenSaved(state, c, " New password set.\r\n");
     });
 }
 
@@ -62,10 +61,11 @@ void CmdReg(ChatState& state, TTcpSrvClient& client, std::string_view password) 
         // The operator may have registered the nickname meanwhile.
         if (state.users.FindUserRecord(c.Nick()) >= 0) {
             Reply(state, c, " You may not reregister.\r\n");
+            c.Resume();
             return;
         }
         state.users.AppendRecord(c.Nick(), std::move(stored));
-        Reply(state, c, " You have been registered.\r\n");
+        ReplyWhenSaved(state, c, " You have been registered.\r\n");
     });
 }
 

@@ -39,6 +39,8 @@ struct ChatState {
     std::function<void(const std::string&)> reportError;
     // Tells the operator the ban list after a change.
     std::function<void(const std::vector<std::string>& bans)> bansChanged;
+    // Runs the function once user.dat and mail.dat hold every change made so far.
+    std::function<void(std::function<void()>)> whenSaved;
     // The most connections there have been at once (banned ones never count).
     int PeakUsers = 0;
 };
@@ -49,6 +51,19 @@ inline void Reply(const ChatState& state, TTcpSrvClient& client, std::string_vie
     line.reserve(state.settings.Prefix.size() + text.size());
     line.append(state.settings.Prefix).append(text);
     client.SendStr(line);
+}
+
+// Holds the client's later lines back and sends the reply once the change
+// just made is on disk, so that a crash never loses what a user was told;
+// nothing is sent to a client that has left meanwhile.
+inline void ReplyWhenSaved(ChatState& state, TTcpSrvClient& client, std::string text) {
+    client.Pause();
+    state.whenSaved([&state, weak = std::weak_ptr<TTcpSrvClient>(client.Self()), text = std::move(text)] {
+        const auto c = weak.lock();
+        if (!c || !c->Connected()) return;
+        Reply(state, *c, text);
+        c->Resume();
+    });
 }
 
 }  // namespace qm

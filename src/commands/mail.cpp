@@ -49,9 +49,20 @@ void CmdSend(ChatState& state, TTcpSrvClient& client, std::string_view line) {
         Reply(state, client, " Recipient: " + recipient + " is not registered.\r\n");
         return;
     }
+    if (state.mail.CountFor(recipient) >= MailStore::kMaxMessages) {
+        Reply(state, client, " " + recipient + "'s mailbox is full.\r\n");
+        return;
+    }
     state.mail.Append(recipient, client.Nick(), message);
-    state.clients.ForEachHolderDown(recipient, [&](TTcpSrvClient& other) {
-        Reply(state, other, " You have a new message.  Type /read to list your messages.\r\n");
+    // The sender's next lines wait for the disk too, so that a sender who
+    // pipelines mail is held to the pace of the writes.
+    client.Pause();
+    state.whenSaved([&state, sender = std::weak_ptr<TTcpSrvClient>(client.Self()), recipient] {
+        state.clients.ForEachHolderDown(recipient, [&](TTcpSrvClient& other) {
+            Reply(state, other, " You have a new message.  Type /read to list your messages.\r\n");
+        });
+        const auto c = sender.lock();
+        if (c && c->Connected()) c->Resume();
     });
 }
 

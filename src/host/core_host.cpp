@@ -121,7 +121,11 @@ bool CoreHost::Stop(std::chrono::milliseconds limit) {
     if (!thread_.joinable()) return true;
     auto written = std::make_shared<std::promise<bool>>();
     auto result = written->get_future();
-    asio::post(io_, [this, written] { written->set_value(!server_ || server_->Close()); });
+    asio::post(io_, [this, written] {
+        const bool ok = !server_ || server_->Close();
+        // After the writer's reports, which Close has let onto the loop.
+        asio::post(io_, [written, ok] { written->set_value(ok); });
+    });
     if (result.wait_for(limit) != std::future_status::ready) {
         abandoned_ = true;
         return false;

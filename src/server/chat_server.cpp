@@ -5,6 +5,8 @@
 #include <ifaddrs.h>
 #include <netinet/in.h>
 
+#include <asio/post.hpp>
+
 #include <algorithm>
 #include <cstdlib>
 #include <typeinfo>
@@ -79,15 +81,23 @@ ChatServer::ChatServer(asio::io_context& io, OperatorObserver& observer, IrcLink
       logins_(io, options_.loginTimeout),
       state_{settings_, server_.Clients(), users_, mail_, log_, online_, link_, clock_, passwords_,
              options_.badPasswordDelay, options_.dataDir, [this](const std::string& e) { ReportError(e); },
-             [this](const std::vector<std::string>& bans) { observer_.BansChanged(bans); }},
+             [this](const std::vector<std::string>& bans) { observer_.BansChanged(bans); },
+             [this](std::function<void()> reply) { WhenSaved(std::move(reply)); }},
       saveTimer_(io),
       floodTimer_(io),
-      writeBehindTimer_(io) {
+      writeBehindTimer_(io),
+      retryTimer_(io),
+      retryDelay_(options_.saveRetryDelay) {
     settings_.MainC = preferences_.GetText("Main", settings_.MainC);
     settings_.FloodProt = preferences_.GetBool("FloodProt", settings_.FloodProt);
     settings_.Icon = preferences_.GetBool("Icon", settings_.Icon);
     ReadLoginLimit();
     log_.onLine = [this](const std::string& line) { observer_.LogLineAdded(line); };
+    // A busy log is written as it grows, not held until the next save;
+    // while a save is failing, the retry writes it.
+    log_.onUnsavedFull = [this] {
+        if (!retryArmed_) SaveLog(nullptr);
+    };
     using Change = OnlineUserChange::Kind;
     online_.onAdded = [this](const std::string& nick) { observer_.OnlineUsersChanged({Change::kAdded, nick, {}}); };
     online_.onRenamed = [this](const std::string& oldNick, const std::string& newNick) {
@@ -168,14 +178,16 @@ void ChatServer::ReloadSettings() {
     log_.Add("Reloaded preferences.");
 }
 
-void ChatServer::SaveLog() { TrySaveLog(); }
+void ChatServer::SaveLog() { SaveLog(nullptr); }
 
 bool ChatServer::Close() {
     writeBehindTimer_.cancel();
     writeBehindArmed_ = false;
-    const bool databases = SaveDatabases();
-    const bool log = TrySaveLog();
-    return databases && log;
+    const std::size_t failedBefore = writer_.Failures();
+    SaveDatabases();
+    SaveLog(nullptr);
+    // The process may end right after this: the files must be on disk first.
+    return writer_.WaitUntilIdle(options_.closeWriteLimit) && writer_.Failures() == failedBefore;
 }
 
 bool ChatServer::SetSetting(std::string_view name, std::string value) {
@@ -368,11 +380,7 @@ void ChatServer::OnClientDisconnect(TTcpSrvClient& client) {
 
 void ChatServer::OnServerException(const std::exception& error) {
     log_.Add("WARNING!  Server exception occured: " + ErrorKind(error) + ": " + error.what());
-    try {
-        log_.Save(options_.dataDir);
-    } catch (const FileError&) {
-        // Saving after a server error fails silently; the next save tries again.
-    }
+    SaveLog(nullptr);
 }
 
 void ChatServer::OnClientException(TTcpSrvClient&, const std::exception& error) {
@@ -406,7 +414,7 @@ void ChatServer::StartSaveTimer() {
 }
 
 void ChatServer::SaveTimerTick() {
-    if (TrySaveLog()) SaveDatabases();
+    SaveLog([this] { SaveDatabases(); });
     StartSaveTimer();
 }
 
@@ -436,27 +444,73 @@ void ChatServer::ScheduleDatabaseSave() {
     });
 }
 
-bool ChatServer::SaveDatabases() {
+void ChatServer::SaveDatabases() {
     // Never write over files whose contents were not loaded.
-    if (!databasesLoaded_) return true;
-    try {
-        users_.Save(DataFile(files::kUsers));
-        mail_.Save(DataFile(files::kMail));
-        return true;
-    } catch (const FileError& e) {
-        ReportError(e.what());
-        return false;
-    }
+    if (!databasesLoaded_) return;
+    // Failing either file fails the round; the replies wait for a round
+    // that wrote both.
+    auto failed = std::make_shared<bool>(false);
+    auto replies = std::make_shared<std::vector<std::function<void()>>>(std::exchange(waitingReplies_, {}));
+    writer_.Replace(
+        DataFile(files::kUsers), [lines = users_.Lines()] { return JoinLines(lines); },
+        OnLoop([this, failed](const std::string& error) {
+            if (error.empty()) return;
+            *failed = true;
+            SaveFailed(error);
+        }));
+    writer_.Replace(
+        DataFile(files::kMail), [lines = mail_.Lines()] { return WriteRtfParagraphs(lines); },
+        OnLoop([this, failed, replies](const std::string& error) {
+            if (!error.empty() && !*failed) SaveFailed(error);
+            if (!error.empty() || *failed) {
+                waitingReplies_.insert(waitingReplies_.begin(), replies->begin(), replies->end());
+                return;
+            }
+            if (!retryArmed_) retryDelay_ = options_.saveRetryDelay;
+            for (auto& reply : *replies) reply();
+        }));
 }
 
-bool ChatServer::TrySaveLog() {
-    try {
-        log_.Save(options_.dataDir);
-        return true;
-    } catch (const FileError& e) {
-        ReportError(e.what());
-        return false;
-    }
+void ChatServer::SaveLog(std::function<void()> next) {
+    auto bytes = std::make_shared<std::string>(log_.TakeUnsaved());
+    writer_.Append(options_.dataDir / log_.FileNameNow(), *bytes,
+                   OnLoop([this, bytes, next = std::move(next)](const std::string& error) {
+                       if (!error.empty()) {
+                           log_.ReturnUnsaved(std::move(*bytes));
+                           SaveFailed(error);
+                           return;
+                       }
+                       if (next) next();
+                   }));
+}
+
+void ChatServer::WhenSaved(std::function<void()> reply) {
+    waitingReplies_.push_back(std::move(reply));
+    ScheduleDatabaseSave();
+}
+
+void ChatServer::SaveFailed(const std::string& error) {
+    ReportError(error);
+    if (retryArmed_) return;
+    retryArmed_ = true;
+    retryTimer_.expires_after(retryDelay_);
+    retryDelay_ = std::min(retryDelay_ * 2, options_.saveRetryLimit);
+    retryTimer_.async_wait([this](std::error_code ec) {
+        if (!ec) RetryTick();
+    });
+}
+
+void ChatServer::RetryTick() {
+    retryArmed_ = false;
+    SaveLog([this] { SaveDatabases(); });
+}
+
+FileWriter::Done ChatServer::OnLoop(std::function<void(const std::string& error)> then) {
+    return [&io = io_, alive = std::weak_ptr<int>(alive_), then = std::move(then)](const std::string& error) {
+        asio::post(io, [alive, then, error] {
+            if (alive.lock()) then(error);
+        });
+    };
 }
 
 void ChatServer::ReportError(const std::string& message) { observer_.OperatorError(message); }

@@ -18,6 +18,7 @@
 #include "chat/online_users.h"
 #include "server/operator_api.h"
 #include "storage/clock.h"
+#include "storage/file_writer.h"
 #include "storage/mail_store.h"
 #include "storage/preferences.h"
 #include "storage/server_log.h"
@@ -33,8 +34,15 @@ struct ChatServerOptions {
     // chat server for a community should; tests use loopback.
     std::vector<std::string> listenAddresses;
     // user.dat and mail.dat follow a change within this time; a burst of
-    // changes is written once.
-    std::chrono::milliseconds writeBehindDelay{1500};
+    // changes is written once. A registration, a new password or a mail is
+    // confirmed only once written, so this is also how long that waits.
+    std::chrono::milliseconds writeBehindDelay{100};
+    // A failed save is tried again after this long, then after twice as
+    // long each time, up to saveRetryLimit.
+    std::chrono::milliseconds saveRetryDelay{1000};
+    std::chrono::milliseconds saveRetryLimit{60000};
+    // Close waits at most this long for the files to be written.
+    std::chrono::milliseconds closeWriteLimit{20000};
     // A wrong password holds the client's next line back this long, as
     // trusted servers do, so that passwords cannot be guessed quickly.
     std::chrono::milliseconds badPasswordDelay{2000};
@@ -117,8 +125,18 @@ private:
     void StartFloodTimer();
     void FloodTimerTick();
     void ScheduleDatabaseSave();
-    bool SaveDatabases();
-    bool TrySaveLog();
+    // Hands snapshots of user.dat and mail.dat to the writer; the replies
+    // waiting for them are sent once both are on disk.
+    void SaveDatabases();
+    // Hands the unsaved log lines to the writer, then runs `next` on the
+    // loop thread if they were written.
+    void SaveLog(std::function<void()> next);
+    void WhenSaved(std::function<void()> reply);
+    // Reports a failed write and tries everything again later.
+    void SaveFailed(const std::string& error);
+    void RetryTick();
+    // A writer's report, carried to the loop thread unless the server is gone by then.
+    FileWriter::Done OnLoop(std::function<void(const std::string& error)> then);
     // Runs one file step of an operator action; false (reported) when it failed.
     template <typename Step>
     bool FileStep(Step step);
@@ -145,9 +163,18 @@ private:
     asio::steady_timer saveTimer_;
     asio::steady_timer floodTimer_;
     asio::steady_timer writeBehindTimer_;
+    asio::steady_timer retryTimer_;
     std::chrono::milliseconds saveInterval_{300000};
+    std::chrono::milliseconds retryDelay_;
     bool writeBehindArmed_ = false;
+    bool retryArmed_ = false;
     bool databasesLoaded_ = false;
+    // Replies that wait for the next save of user.dat and mail.dat.
+    std::vector<std::function<void()>> waitingReplies_;
+    // Reports from the writer check it before they touch the server.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    // Last, so that it finishes its work before anything it reports to goes.
+    FileWriter writer_;
 };
 
 }  // namespace qm

@@ -9,8 +9,6 @@ void MailStore::Load(const std::filesystem::path& file) {
     lines_ = std::string_view(bytes).starts_with("{\\rtf") ? ParseRtfParagraphs(bytes) : SplitLines(bytes);
 }
 
-void MailStore::Save(const std::filesystem::path& file) const { WriteFileAtomic(file, WriteRtfParagraphs(lines_)); }
-
 int MailStore::CountFor(std::string_view nick) const {
     int count = 0;
     for (size_t i = 0; i + 1 < lines_.size(); i += 2)

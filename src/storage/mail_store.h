@@ -25,11 +25,12 @@ std::string WriteRtfParagraphs(const std::vector<std::string>& lines);
 class MailStore {
 public:
     static constexpr size_t kMaxMessage = 2048;
+    // Messages one mailbox holds at most; more would let one sender fill
+    // the disk and the memory.
+    static constexpr int kMaxMessages = 100;
 
     // RTF when the file starts with "{\rtf", plain text lines otherwise; throws FileError.
     void Load(const std::filesystem::path& file);
-    // Throws FileError and keeps memory as it is.
-    void Save(const std::filesystem::path& file) const;
 
     // Messages whose recipient line equals `nick` exactly.
     int CountFor(std::string_view nick) const;
@@ -42,6 +43,7 @@ public:
     // Removes both lines of the message at `index`.
     void Remove(int index);
 
+    // The lines; mail.dat holds WriteRtfParagraphs of them.
     const std::vector<std::string>& Lines() const { return lines_; }
 
     std::function<void()> onChange;

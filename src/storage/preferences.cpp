@@ -101,7 +101,7 @@ void PreferenceStore::Set(std::string_view key, std::string_view value) {
     for (const auto& [k, v] : values_) lines.push_back(k + "=" + Escape(v));
     std::error_code ec;
     if (file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path(), ec);
-    if (ec) throw FileError("Cannot create file " + file_.string());
+    if (ec) throw FileError("Cannot create file " + file_.string() + ": " + ec.message());
     WriteLines(file_, lines);
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -133,18 +134,43 @@ void SyncDirectory(const std::filesystem::path& target) {
 
 }  // namespace
 
+namespace {
+
+// "Cannot create file <file>: <reason>", the reason taken from errno.
+FileError CreateError(const std::filesystem::path& file) {
+    return FileError("Cannot create file " + file.string() + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
 void WriteFileAtomic(const std::filesystem::path& file, std::string_view bytes) {
-    const auto fail = [&] { return FileError("Cannot create file " + file.string()); };
     TempFile temp(file);
-    if (!temp.ok()) throw fail();
+    if (!temp.ok()) throw CreateError(file);
     // An existing file keeps whatever an operator took away from its owner
     // (read only, say), but never lets anybody else read it again.
     struct stat old {};
     if (::stat(file.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(temp.fd(), old.st_mode & kOwnerOnly);
-    if (!WriteAll(temp.fd(), bytes) || ::fsync(temp.fd()) != 0 || !temp.Close()) throw fail();
-    if (::rename(temp.path().c_str(), file.c_str()) != 0) throw fail();
+    if (!WriteAll(temp.fd(), bytes) || ::fsync(temp.fd()) != 0 || !temp.Close()) throw CreateError(file);
+    if (::rename(temp.path().c_str(), file.c_str()) != 0) throw CreateError(file);
     temp.Release();
     SyncDirectory(file);
+}
+
+void AppendToFile(const std::filesystem::path& file, std::string_view bytes) {
+    const bool existed = std::filesystem::exists(file);
+    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kOwnerOnly);
+    if (fd < 0) throw CreateError(file);
+    struct stat before {};
+    const bool sized = ::fstat(fd, &before) == 0;
+    if (!WriteAll(fd, bytes) || ::fsync(fd) != 0) {
+        const FileError error = CreateError(file);
+        // A part of the bytes would be written again by the next try.
+        if (sized) [[maybe_unused]] const int cut = ::ftruncate(fd, before.st_size);
+        ::close(fd);
+        throw error;
+    }
+    if (::close(fd) != 0) throw CreateError(file);
+    if (!existed) SyncDirectory(file);
 }
 
 void WriteLines(const std::filesystem::path& file, const std::vector<std::string>& lines) {

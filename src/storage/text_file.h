@@ -10,7 +10,7 @@
 namespace qm {
 
 // A file that cannot be read or written. what() is the text shown to the
-// operator: "Cannot open file <name>" or "Cannot create file <name>".
+// operator: "Cannot open file <name>" or "Cannot create file <name>: <reason>".
 class FileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -36,8 +36,14 @@ std::string ReadText(const std::filesystem::path& file);
 // renames it over `file`, so that a crash leaves the old or the new file and
 // never a mix. The file is readable and writable by its owner only (an
 // existing file keeps a mode tighter than that). Throws FileError("Cannot
-// create file <file>") and leaves the old file untouched when any step fails.
+// create file <file>: <reason>") and leaves the old file untouched when any
+// step fails.
 void WriteFileAtomic(const std::filesystem::path& file, std::string_view bytes);
+
+// Adds the bytes at the end of `file` (creating it) and fsyncs it. Throws
+// FileError("Cannot create file <file>: <reason>"); a failed write is cut
+// off again, so that the file ends as it did before.
+void AppendToFile(const std::filesystem::path& file, std::string_view bytes);
 
 // WriteFileAtomic(file, JoinLines(lines)).
 void WriteLines(const std::filesystem::path& file, const std::vector<std::string>& lines);

@@ -38,8 +38,6 @@ std::string EncodePassword(std::string_view nick, std::string_view password) {
 
 void UserDatabase::Load(const std::filesystem::path& file) { UserBase = ReadLines(file); }
 
-void UserDatabase::Save(const std::filesystem::path& file) const { WriteLines(file, UserBase); }
-
 int UserDatabase::FindUserRecord(std::string_view nick) const {
     for (size_t i = 0; i < UserBase.size(); i += kRecordLines)
         if (UserBase[i] == nick) return static_cast<int>(i);

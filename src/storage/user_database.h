@@ -23,8 +23,6 @@ public:
 
     // Replaces every line with those of the file; throws FileError.
     void Load(const std::filesystem::path& file);
-    // Writes every line; throws FileError and keeps memory as it is.
-    void Save(const std::filesystem::path& file) const;
 
     // Index of line 0 of the first record whose nickname equals `nick`
     // exactly (case-significant), looking at lines 0, 6, 12, ... only; -1 if none.
@@ -37,6 +35,7 @@ public:
     // Appends a record: nick, stored password, "Y", "N", "N", "N".
     void AppendRecord(std::string_view nick, std::string storedPassword);
 
+    // The lines; user.dat holds JoinLines of them.
     const std::vector<std::string>& Lines() const { return UserBase; }
 
     // Called after every change, so that the owner can schedule a save.
