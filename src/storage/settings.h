@@ -81,6 +81,15 @@ void SaveProperties(const std::filesystem::path& dir, const Settings& s);
 void SaveBans(const std::filesystem::path& dir, const Settings& s);
 void SaveAnnouncement(const std::filesystem::path& dir, const Settings& s);
 
+// The lines of qmserv.dat that hold whole numbers.
+enum class ServerNumber { kPort, kMax, kSaver };
+
+// The whole number on that line of qmserv.dat (as held in `s`); throws
+// SettingError naming the file, the line and the value, as in
+// "<dir>/qmserv.dat, line 1: 'abc' is not a valid integer value". A port
+// lies in 1-65535, or is 0 for any free port; an empty Max means no limit.
+int ServerSettingNumber(const std::filesystem::path& dir, const Settings& s, ServerNumber which);
+
 // A whole number as the settings use them (optional sign, decimal digits,
 // 32-bit range, surrounding blanks allowed); throws SettingError otherwise.
 int ParseWholeNumber(std::string_view text);

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -63,6 +65,24 @@ std::string ReadText(const std::filesystem::path& file) { return JoinLines(ReadL
 
 namespace {
 
+// A temporary file is named ".<target>.tmp." followed by this many hex digits.
+constexpr std::string_view kTempMarker = ".tmp.";
+constexpr std::size_t kTempTagDigits = 12;
+
+std::filesystem::path TempFileName(const std::filesystem::path& dir, const std::filesystem::path& target,
+                                   std::uint64_t tag) {
+    return dir / fmt::format(".{}{}{:0{}x}", target.filename().string(), kTempMarker,
+                             tag & ((std::uint64_t{1} << (4 * kTempTagDigits)) - 1), kTempTagDigits);
+}
+
+bool IsTempFileName(std::string_view name) {
+    if (name.size() < 2 + kTempMarker.size() + kTempTagDigits || name.front() != '.') return false;
+    const auto tag = name.substr(name.size() - kTempTagDigits);
+    const auto marker = name.substr(name.size() - kTempTagDigits - kTempMarker.size(), kTempMarker.size());
+    const auto isHexDigit = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+    return marker == kTempMarker && std::all_of(tag.begin(), tag.end(), isHexDigit);
+}
+
 // Owns the descriptor and the name of a temporary file until it has been
 // renamed into place; anything short of that removes it again.
 class TempFile {
@@ -74,8 +94,7 @@ public:
         // O_EXCL makes the name ours; the kernel applies the umask to the mode
         // as for any file the program creates.
         for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-            auto candidate =
-                dir / fmt::format(".{}.tmp.{:012x}", target.filename().string(), random() & 0xffffffffffffULL);
+            auto candidate = TempFileName(dir, target, random());
             fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd_ >= 0)
                 path_ = std::move(candidate);
@@ -141,6 +160,18 @@ void WriteFileAtomic(const std::filesystem::path& file, std::string_view bytes) 
     if (::rename(temp.path().c_str(), file.c_str()) != 0) throw fail();
     temp.Release();
     SyncDirectory(file);
+}
+
+std::vector<std::string> RemoveLeftoverTempFiles(const std::filesystem::path& dir) {
+    std::vector<std::string> removed;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        const auto name = entry.path().filename().string();
+        std::error_code entryError;
+        if (!IsTempFileName(name) || !entry.is_regular_file(entryError)) continue;
+        if (std::filesystem::remove(entry.path(), entryError)) removed.push_back(name);
+    }
+    return removed;
 }
 
 void WriteLines(const std::filesystem::path& file, const std::vector<std::string>& lines) {
