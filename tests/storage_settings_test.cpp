@@ -188,12 +188,13 @@ struct ServerNumberCase {
 };
 
 TEST_F(StorageSettings, ServerNumbersNameTheFileTheLineAndTheValueWhenWrong) {
+    const std::string kPortRange = " (1-65535, or 0 for any free port)";
     const std::vector<ServerNumberCase> cases = {
         {ServerNumber::kPort, &Settings::Port, "2121", 2121, ""},
         {ServerNumber::kPort, &Settings::Port, "0", 0, ""},
         {ServerNumber::kPort, &Settings::Port, "65535", 65535, ""},
-        {ServerNumber::kPort, &Settings::Port, "65536", 0, ", line 1: '65536' is no port (1-65535, or 0 for any free port)"},
-        {ServerNumber::kPort, &Settings::Port, "-21", 0, ", line 1: '-21' is no port (1-65535, or 0 for any free port)"},
+        {ServerNumber::kPort, &Settings::Port, "65536", 0, ", line 1: '65536' is no port" + kPortRange},
+        {ServerNumber::kPort, &Settings::Port, "-21", 0, ", line 1: '-21' is no port" + kPortRange},
         {ServerNumber::kPort, &Settings::Port, "telnet", 0, ", line 1: 'telnet' is not a valid integer value"},
         {ServerNumber::kMax, &Settings::Max, "", 0, ""},
         {ServerNumber::kMax, &Settings::Max, "250", 250, ""},

@@ -48,6 +48,9 @@ public:
     // The bound port (useful when listening on port 0).
     unsigned short LocalPort() const { return listener_.LocalPort(); }
 
+    // The unsent output of all connections together is kept under this.
+    void SetMaxTotalOutput(std::size_t bytes) { scheduler_.SetMaxTotalOutput(bytes); }
+
     ClientList& Clients() { return clients_; }
     const ClientList& Clients() const { return clients_; }
 
