@@ -38,7 +38,6 @@ public:
     // holding the most is made to write what it can and, if its peer still
     // takes nothing, dropped; again until the total is under the limit.
     void SetMaxTotalOutput(std::size_t bytes) { maxTotalOutput_ = bytes; }
-    std::size_t TotalUnsent() const { return totalUnsent_; }
     // `entry` now stands for `bytes` of unsent output.
     void TrackUnsent(UnsentOutput& entry, std::size_t bytes);
 

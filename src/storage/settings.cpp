@@ -141,9 +141,7 @@ int ParseWholeNumber(std::string_view text) {
 }
 
 int ServerSettingNumber(const std::filesystem::path& dir, const Settings& s, ServerNumber which) {
-    const auto line = static_cast<std::size_t>(which == ServerNumber::kPort  ? 0
-                                               : which == ServerNumber::kMax ? 1
-                                                                             : 4);
+    const auto line = static_cast<std::size_t>(which);
     const std::string& text = s.*kServerFields[line];
     const auto where = (dir / files::kServer).string() + ", line " + std::to_string(line + 1) + ": ";
     if (which == ServerNumber::kMax && text.empty()) return 0;

@@ -2,6 +2,7 @@
 // The server's configuration: named texts held in memory and read afresh at
 // every use, loaded from qmserv.dat, messages.dat, the help files,
 // announce.txt and bans.txt in the data directory.
+#include <cstddef>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -81,8 +82,8 @@ void SaveProperties(const std::filesystem::path& dir, const Settings& s);
 void SaveBans(const std::filesystem::path& dir, const Settings& s);
 void SaveAnnouncement(const std::filesystem::path& dir, const Settings& s);
 
-// The lines of qmserv.dat that hold whole numbers.
-enum class ServerNumber { kPort, kMax, kSaver };
+// The lines of qmserv.dat (counted from 0) that hold whole numbers.
+enum class ServerNumber : std::size_t { kPort = 0, kMax = 1, kSaver = 4 };
 
 // The whole number on that line of qmserv.dat (as held in `s`); throws
 // SettingError naming the file, the line and the value, as in
