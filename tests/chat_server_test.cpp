@@ -26,14 +26,20 @@ using ServerLifecycle = ChatServerFixture;
 TEST_F(ServerLifecycle, StartUpLogsItsStepsInOrder) {
     ASSERT_TRUE(StartServer());
     const auto log = observer_.LogLines();
-    ASSERT_EQ(log.size(), 3u);
+    ASSERT_EQ(log.size(), 4u);
     EXPECT_EQ(log[0].substr(8), "Loaded preferences.");
     EXPECT_NE(log[1].find("] Server started on: "), std::string::npos);
     EXPECT_NE(log[1].find("  Waiting for connections..."), std::string::npos);
-    EXPECT_EQ(log[2].substr(8), "Databases ready.");
+    // The port setting is 0, any free port: the log names the one taken.
+    EXPECT_EQ(log[2].substr(8), "Listening on port: " + std::to_string(port_));
+    EXPECT_EQ(log[3].substr(8), "Databases ready.");
     EXPECT_EQ(log[0].substr(0, 1), "[");
     EXPECT_EQ(log[0].substr(3, 1), ":");
 }
+
+// Bob's record lost its password line, so Amy's nickname stands on a setting
+// line. With LF line ends, which a save would turn into CR LF.
+const std::string kShiftedUsers = "Bob\nY\nN\nN\nN\nAmy\npw\nY\nN\nN\nN\n";
 
 struct StartUpFailure {
     std::string file, content, error;
@@ -43,9 +49,13 @@ struct StartUpFailure {
 TEST_F(ServerLifecycle, StartUpStopsAtTheFailingStep) {
     const std::vector<StartUpFailure> cases = {
         {"messages.dat", "<missing>", "Cannot open file ", false},
-        {"qmserv.dat", "0\r\n0\r\nWelcome!\r\n", "'' is not a valid integer value", true},
-        {"qmserv.dat", "port\r\n", "'port' is not a valid integer value", false},
+        {"qmserv.dat", "0\r\n0\r\nWelcome!\r\n", "qmserv.dat, line 5: '' is not a valid integer value", true},
+        {"qmserv.dat", "port\r\n", "qmserv.dat, line 1: 'port' is not a valid integer value", false},
+        {"qmserv.dat", "70000\r\n0\r\n", "qmserv.dat, line 1: '70000' is no port (1-65535", false},
+        {"qmserv.dat", "-1\r\n0\r\n", "qmserv.dat, line 1: '-1' is no port (1-65535", false},
+        {"qmserv.dat", "0\r\nten\r\n", "qmserv.dat, line 2: 'ten' is not a valid integer value", false},
         {"user.dat", "<missing>", "Cannot open file ", true},
+        {"user.dat", kShiftedUsers, "user.dat, line 6: 'Amy' is no setting", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file + " " + c.error);
@@ -108,11 +118,27 @@ TEST_F(ServerLifecycle, LogSaveIntervalMustBeZeroToADay) {
     }
 }
 
+TEST_F(ServerLifecycle, StartUpRemovesTheTemporaryFilesOfAnInterruptedSave) {
+    ASSERT_TRUE(StartServer({{".user.dat.tmp.0123456789ab", "Bob\r\n"}, {"notes.tmp", "mine"}}));
+    EXPECT_FALSE(fs::exists(dataDir_ / ".user.dat.tmp.0123456789ab"));
+    EXPECT_EQ(ReadFileBytes(dataDir_ / "notes.tmp"), "mine");
+    EXPECT_TRUE(LogHas(observer_, "Removed an unfinished save: .user.dat.tmp.0123456789ab"));
+}
+
 TEST_F(ServerLifecycle, DatabasesThatFailedToLoadAreNeverOverwritten) {
-    EXPECT_FALSE(StartServer({{"user.dat", "<missing>"}, {"mail.dat", "Bob\r\nFrom: amy : hi\r\n"}}));
-    StopServer();
-    EXPECT_FALSE(fs::exists(dataDir_ / "user.dat"));
-    EXPECT_EQ(ReadFileBytes(dataDir_ / "mail.dat"), "Bob\r\nFrom: amy : hi\r\n");
+    const std::string mail = "Bob\r\nFrom: amy : hi\r\n";
+    for (const std::string users : {"<missing>", kShiftedUsers.c_str()}) {
+        SCOPED_TRACE(users);
+        EXPECT_FALSE(StartServer({{"user.dat", users}, {"mail.dat", mail}}));
+        StopServer();
+        if (users == "<missing>")
+            EXPECT_FALSE(fs::exists(dataDir_ / "user.dat"));
+        else
+            EXPECT_EQ(ReadFileBytes(dataDir_ / "user.dat"), users);
+        EXPECT_EQ(ReadFileBytes(dataDir_ / "mail.dat"), mail);
+        observer_.Clear();
+        io_.restart();
+    }
 }
 
 TEST_F(ServerLifecycle, DeactivateKeepsUsersAndRefusesNewConnections) {
@@ -486,6 +512,48 @@ TEST_F(Connections, PeerThatStopsReadingIsDropped) {
     EXPECT_TRUE(observer_.WaitForLog("Client disconnecting: sleeper"));
     talker.CloseSocket();
     drain.join();
+}
+
+TEST_F(Connections, AllUnsentOutputTogetherIsCappedByDroppingTheLargestFirst) {
+    ASSERT_TRUE(StartServer({}, "MaxTotalOutputMiB=1\n"));
+    // Peers that never read. "bigone", alone in a channel of its own, is
+    // owed private lines until 600 KiB wait for it, well below its own
+    // 1 MiB limit; the other two are owed the main channel's lines without
+    // end, and pass the limit of all three together while each still waits
+    // for less than bigone.
+    std::vector<std::unique_ptr<TestClient>> sleepers;
+    for (const std::string nick : {"bigone", "s1", "s2"}) {
+        sleepers.push_back(std::make_unique<TestClient>(port_, "127.0.0.1", 4096));
+        sleepers.back()->Login(nick);
+    }
+    sleepers.front()->Send("/j Quiet\r\n");
+    TestClient talker(port_);
+    talker.Login("talker");
+    std::thread drain([&] { talker.ReadToClose(); });
+    const auto unsentForBigone = [&] {
+        std::size_t bytes = 0;
+        Set("bigone", [&](TTcpSrvClient& c) { bytes = c.UnsentBytes(); });
+        return bytes;
+    };
+    const std::string text(400, 'z');
+    constexpr int kMaxBursts = 600, kLinesPerBurst = 50;
+    std::string burst;
+    for (int i = 0; i < kLinesPerBurst; ++i) burst += "/m bigone = " + text + "\r\n";
+    for (int round = 0; round < kMaxBursts && unsentForBigone() < 600 * 1024; ++round) talker.Send(burst);
+    burst.clear();
+    for (int i = 0; i < kLinesPerBurst; ++i) burst += text + "\r\n";
+    for (int round = 0; round < kMaxBursts && !LogHas(observer_, "stopped reading"); ++round) talker.Send(burst);
+    const bool dropped = observer_.WaitForLog("stopped reading");
+    talker.CloseSocket();
+    drain.join();
+
+    ASSERT_TRUE(dropped);
+    std::vector<std::string> drops;
+    for (const auto& line : observer_.LogLines())
+        if (line.find("Client dropped: ") != std::string::npos) drops.push_back(line);
+    ASSERT_FALSE(drops.empty());
+    EXPECT_NE(drops.front().find("Client dropped: 127.0.0.1 (bigone) stopped reading"), std::string::npos)
+        << drops.front();
 }
 
 TEST_F(Connections, FloodProtectionIgnoresAFlooderAndSaysSoOnce) {

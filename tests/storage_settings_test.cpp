@@ -179,6 +179,42 @@ TEST_F(StorageSettings, ParseWholeNumberAcceptsDecimalIntegers) {
     }
 }
 
+struct ServerNumberCase {
+    ServerNumber which;
+    std::string Settings::*field;
+    std::string text;
+    int value;          // when accepted
+    std::string error;  // after the file's name; empty when accepted
+};
+
+TEST_F(StorageSettings, ServerNumbersNameTheFileTheLineAndTheValueWhenWrong) {
+    const std::string kPortRange = " (1-65535, or 0 for any free port)";
+    const std::vector<ServerNumberCase> cases = {
+        {ServerNumber::kPort, &Settings::Port, "2121", 2121, ""},
+        {ServerNumber::kPort, &Settings::Port, "0", 0, ""},
+        {ServerNumber::kPort, &Settings::Port, "65535", 65535, ""},
+        {ServerNumber::kPort, &Settings::Port, "65536", 0, ", line 1: '65536' is no port" + kPortRange},
+        {ServerNumber::kPort, &Settings::Port, "-21", 0, ", line 1: '-21' is no port" + kPortRange},
+        {ServerNumber::kPort, &Settings::Port, "telnet", 0, ", line 1: 'telnet' is not a valid integer value"},
+        {ServerNumber::kMax, &Settings::Max, "", 0, ""},
+        {ServerNumber::kMax, &Settings::Max, "250", 250, ""},
+        {ServerNumber::kMax, &Settings::Max, "lots", 0, ", line 2: 'lots' is not a valid integer value"},
+        {ServerNumber::kSaver, &Settings::Saver, "5", 5, ""},
+        {ServerNumber::kSaver, &Settings::Saver, "", 0, ", line 5: '' is not a valid integer value"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Settings s;
+        s.*c.field = c.text;
+        try {
+            EXPECT_EQ(ServerSettingNumber(dir_, s, c.which), c.value);
+            EXPECT_EQ(c.error, "");
+        } catch (const SettingError& e) {
+            EXPECT_EQ(std::string(e.what()), (dir_ / "qmserv.dat").string() + c.error);
+        }
+    }
+}
+
 struct BanCase {
     const char* entry;
     const char* address;

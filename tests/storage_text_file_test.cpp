@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <random>
@@ -222,7 +223,7 @@ TEST_F(StorageTextFile, AppendToAFullDiskNamesTheReasonAndLeavesTheFileAsItWas) 
 }
 
 // A writer killed at arbitrary moments must always leave one whole version.
-TEST_F(StorageTextFile, KilledWriterLeavesOldOrNewFile) {
+TEST_F(StorageTextFile, KilledWriterLeavesOldOrNewFileAndItsTemporaryFileIsRemovedLater) {
     const auto file = dir_ / "mail.dat";
     const std::string first(1 << 20, 'a');
     std::string second(700 * 1024, 'b');
@@ -248,6 +249,24 @@ TEST_F(StorageTextFile, KilledWriterLeavesOldOrNewFile) {
         const std::string bytes = ReadFileBytes(file);
         ASSERT_TRUE(bytes == first || bytes == second) << "round " << round << ": " << bytes.size() << " bytes";
     }
+    RemoveLeftoverTempFiles(dir_);
+    EXPECT_EQ(Entries(), std::set<std::string>{"mail.dat"});
+}
+
+TEST_F(StorageTextFile, OnlyTemporaryFilesOfAnInterruptedWriteAreRemoved) {
+    const std::vector<std::string> leftovers = {".user.dat.tmp.0123456789ab", ".mail.dat.tmp.ffffffffffff"};
+    const std::vector<std::string> kept = {
+        "user.dat", "notes.tmp", ".user.dat.tmp.0123456789AB", ".user.dat.tmp.0123456789a", "user.dat.tmp.0123456789ab",
+        ".user.dat.tmp.0123456789abc"};
+    for (const auto& name : leftovers) WriteFileAtomic(dir_ / name, "half");
+    for (const auto& name : kept) WriteFileAtomic(dir_ / name, "mine");
+    fs::create_directory(dir_ / ".folder.tmp.0123456789ab");
+    auto removed = RemoveLeftoverTempFiles(dir_);
+    std::sort(removed.begin(), removed.end());
+    EXPECT_EQ(removed, (std::vector<std::string>{".mail.dat.tmp.ffffffffffff", ".user.dat.tmp.0123456789ab"}));
+    std::set<std::string> expected(kept.begin(), kept.end());
+    expected.insert(".folder.tmp.0123456789ab");
+    EXPECT_EQ(Entries(), expected);
 }
 
 }  // namespace

@@ -147,5 +147,42 @@ TEST_F(StorageUserDatabase, FailedLoadKeepsTheLines) {
     EXPECT_EQ(db_.FindUserRecord("Bob"), 0);
 }
 
+struct ShiftedRecords {
+    std::vector<std::string> lines;
+    std::size_t line;  // from 1
+    std::string value;
+};
+
+TEST_F(StorageUserDatabase, RecordCutShortInTheMiddleStopsTheLoad) {
+    // A record that lost a line makes every later record start one line
+    // early, so a password or a nickname lands on a setting line.
+    const std::vector<ShiftedRecords> cases = {
+        {{"Bob", "pw", "Y", "N", "N", "N", "Amy", "Y", "N", "N", "N", "Cid", "pw3", "Y", "N", "N", "N"}, 12, "Cid"},
+        {{"Bob", "Y", "N", "N", "N", "Amy", "pw2", "Y", "N", "N", "N", "Cid"}, 6, "Amy"},
+        {{"Bob", "pw", "Y", "N", "N", "N", "Amy", "pw2", "Y", "N", "N", "N", "Cid", "pw3", "Y", "N", "N", "Yes"},
+         18, "Yes"},
+    };
+    LoadLines({"Old", "pw", "Y", "N", "N", "N"});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        try {
+            LoadLines(c.lines);
+            FAIL() << "no error";
+        } catch (const FileError& e) {
+            EXPECT_EQ(std::string(e.what()), "Damaged file " + (dir_ / "user.dat").string() + ", line " +
+                                                 std::to_string(c.line) + ": '" + c.value +
+                                                 "' is no setting; a record above is cut short");
+        }
+        EXPECT_EQ(db_.FindUserRecord("Old"), 0);
+    }
+}
+
+TEST_F(StorageUserDatabase, LastRecordCutShortAndEmptySettingsStillLoad) {
+    LoadLines({"Bob", "pw", "", "N", "", "N", "Amy", "pw2", "Y", "Y and more"});
+    EXPECT_EQ(db_.FindUserRecord("Amy"), 6);
+    EXPECT_EQ(db_.RecordLine(6, UserDatabase::kServOp), "Y and more");
+    EXPECT_EQ(db_.RecordLine(6, UserDatabase::kSpy), "");
+}
+
 }  // namespace
 }  // namespace qm

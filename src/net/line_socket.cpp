@@ -15,7 +15,9 @@ constexpr std::size_t kReadBudget = 64 * 1024;
 LineSocket::LineSocket(OutputScheduler& scheduler, asio::ip::tcp::socket socket)
     : scheduler_(scheduler), socket_(std::move(socket)) {}
 
-LineSocket::~LineSocket() = default;
+LineSocket::~LineSocket() {
+    if (unsent_.bytes != 0) scheduler_.TrackUnsent(unsent_, 0);
+}
 
 void LineSocket::Start() {
     std::error_code ec;
@@ -47,6 +49,8 @@ void LineSocket::QueueFlush() {
             return;
         }
     }
+    TrackUnsent();
+    if (state_ != State::kConnected) return;
     if (flushQueued_ || waitingWritable_) return;
     flushQueued_ = true;
     scheduler_.QueueFlush(shared_from_this());
@@ -124,6 +128,7 @@ void LineSocket::Flush() {
             socket_.write_some(asio::buffer(output_.data() + outputSent_, output_.size() - outputSent_), ec);
         if (ec == asio::error::would_block || ec == asio::error::try_again) {
             WaitWritable();
+            TrackUnsent();
             return;
         }
         if (ec) {
@@ -137,11 +142,19 @@ void LineSocket::Flush() {
     scheduler_.NoteOutputReleased(output_.capacity());
     std::string().swap(output_);
     outputSent_ = 0;
+    TrackUnsent();
     if (closeRequested_) {
         std::error_code ignored;
         socket_.shutdown(asio::socket_base::shutdown_send, ignored);
         Shutdown(false);
     }
+}
+
+void LineSocket::ShedOutput() {
+    if (!waitingWritable_) Flush();
+    if (state_ != State::kConnected || unsent_.bytes == 0) return;
+    OnOutputOverflow();
+    Close();
 }
 
 void LineSocket::WaitWritable() {
@@ -159,6 +172,8 @@ void LineSocket::Shutdown(bool byPeer) {
     socket_.close(ignored);
     if (pauseTimer_) pauseTimer_->cancel();
     std::string().swap(output_);
+    outputSent_ = 0;
+    TrackUnsent();
     if (scheduler_.ShuttingDown()) return;
     // The close event never runs inside the handler that caused it.
     asio::post(scheduler_.io(), [self = shared_from_this(), byPeer] { self->OnClosed(byPeer); });

@@ -14,9 +14,9 @@
 #include <string>
 #include <string_view>
 
-namespace qm {
+#include "net/output_scheduler.h"
 
-class OutputScheduler;
+namespace qm {
 
 class LineSocket : public std::enable_shared_from_this<LineSocket> {
 public:
@@ -49,9 +49,15 @@ public:
     bool Connected() const { return state_ == State::kConnected; }
     bool CloseRequested() const { return closeRequested_; }
     bool Paused() const { return readingPaused_; }
+    // Output queued and not yet taken by the kernel: what the limits count.
+    std::size_t UnsentBytes() const { return unsent_.bytes; }
 
     // Writes what is queued; the scheduler calls it once per loop round.
     void Flush();
+    // The unsent output of all sockets is over its limit and this one holds
+    // the most: writes what the kernel takes now, and drops the peer (as one
+    // that stopped reading) if anything is left.
+    void ShedOutput();
 
 protected:
     // Bytes arrived (at most one read buffer at a time).
@@ -83,11 +89,13 @@ private:
     void WaitWritable();
     void QueueFlush();
     void Shutdown(bool byPeer);
+    void TrackUnsent() { scheduler_.TrackUnsent(unsent_, output_.size() - outputSent_); }
 
     OutputScheduler& scheduler_;
     asio::ip::tcp::socket socket_;
     std::string output_;
     std::size_t outputSent_ = 0;
+    UnsentOutput unsent_{this};
     std::error_code closeError_;
     State state_ = State::kConnected;
     bool closeRequested_ = false;

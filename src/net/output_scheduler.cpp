@@ -2,6 +2,8 @@
 
 #include <malloc.h>
 
+#include <algorithm>
+
 #include <asio/post.hpp>
 
 #include "net/line_socket.h"
@@ -41,6 +43,34 @@ void OutputScheduler::FlushAll() {
     // the queue holds them newest first; writing oldest first keeps the
     // connections that waited longest from waiting longer.
     for (auto it = queue.rbegin(); it != queue.rend(); ++it) (*it)->Flush();
+}
+
+void OutputScheduler::TrackUnsent(UnsentOutput& entry, std::size_t bytes) {
+    totalUnsent_ = totalUnsent_ - entry.bytes + bytes;
+    entry.bytes = bytes;
+    if (bytes != 0 && entry.slot == UnsentOutput::kNotHeld) {
+        entry.slot = holders_.size();
+        holders_.push_back(&entry);
+    } else if (bytes == 0 && entry.slot != UnsentOutput::kNotHeld) {
+        holders_[entry.slot] = holders_.back();
+        holders_[entry.slot]->slot = entry.slot;
+        holders_.pop_back();
+        entry.slot = UnsentOutput::kNotHeld;
+    }
+    if (totalUnsent_ > maxTotalOutput_ && !shedding_) ShedLargest();
+}
+
+// Rare: only thousands of peers that stopped reading get here, so the search
+// over the holders costs nothing that matters. Each turn empties the largest
+// entry (written out, or dropped with its connection), so the walk ends.
+void OutputScheduler::ShedLargest() {
+    shedding_ = true;
+    while (totalUnsent_ > maxTotalOutput_ && !holders_.empty()) {
+        const auto bySize = [](const UnsentOutput* a, const UnsentOutput* b) { return a->bytes < b->bytes; };
+        const auto largest = std::max_element(holders_.begin(), holders_.end(), bySize);
+        (*largest)->owner->ShedOutput();
+    }
+    shedding_ = false;
 }
 
 void OutputScheduler::NoteOutputReleased(std::size_t bytes) {

@@ -3,7 +3,8 @@
 // has something to send asks for a flush, and the flushes of one loop round
 // run together once input has stopped arriving (for at most 20 ms), so a
 // burst of lines costs one write per connection instead of one per line. Also owns the one read buffer all sockets share and hands
-// freed output memory back to the system after a burst.
+// freed output memory back to the system after a burst, and keeps the
+// unsent output of all sockets together under one limit.
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
 #include <chrono>
@@ -16,9 +17,29 @@ namespace qm {
 
 class LineSocket;
 
+// A socket's share of the unsent output, kept by the socket and updated
+// through the scheduler.
+struct UnsentOutput {
+    static constexpr std::size_t kNotHeld = static_cast<std::size_t>(-1);
+    LineSocket* owner = nullptr;
+    std::size_t bytes = 0;
+    // Where the scheduler lists it while bytes is not zero.
+    std::size_t slot = kNotHeld;
+};
+
 class OutputScheduler {
 public:
+    // All sockets together may hold this much unsent output unless told otherwise.
+    static constexpr std::size_t kDefaultMaxTotalOutput = std::size_t{512} << 20;
+
     explicit OutputScheduler(asio::io_context& io);
+
+    // Once the unsent output of all sockets passes `bytes`, the socket
+    // holding the most is made to write what it can and, if its peer still
+    // takes nothing, dropped; again until the total is under the limit.
+    void SetMaxTotalOutput(std::size_t bytes) { maxTotalOutput_ = bytes; }
+    // `entry` now stands for `bytes` of unsent output.
+    void TrackUnsent(UnsentOutput& entry, std::size_t bytes);
 
     asio::io_context& io() { return io_; }
 
@@ -39,6 +60,7 @@ private:
     void FlushWhenQuiet();
     void FlushAll();
     void ScheduleTrim(std::chrono::steady_clock::duration wait);
+    void ShedLargest();
 
     asio::io_context& io_;
     std::vector<std::shared_ptr<LineSocket>> flushQueue_;
@@ -58,6 +80,12 @@ private:
     static constexpr auto kTrimQuiet = std::chrono::milliseconds(250);
     std::chrono::steady_clock::time_point lastRelease_;
     bool shuttingDown_ = false;
+    // The sockets with unsent output, in no order: a delivery only adds or
+    // removes its own entry, and only a drop searches them.
+    std::vector<UnsentOutput*> holders_;
+    std::size_t totalUnsent_ = 0;
+    std::size_t maxTotalOutput_ = kDefaultMaxTotalOutput;
+    bool shedding_ = false;
     // Gone with the scheduler, so that a posted round never runs on a dead one.
     std::shared_ptr<char> alive_ = std::make_shared<char>();
     std::vector<char> readBuffer_ = std::vector<char>(16384);

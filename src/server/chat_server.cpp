@@ -66,6 +66,19 @@ bool ParseBool(std::string_view text) {
     return text == "1" || text == "true" || text == "Y" || text == "yes" || text == "on";
 }
 
+// The limit on all clients' unsent output together, from MaxTotalOutputMiB;
+// a value that is no positive whole number keeps the default.
+std::size_t MaxTotalOutput(const PreferenceStore& preferences) {
+    const auto text = preferences.Get("MaxTotalOutputMiB");
+    if (!text) return OutputScheduler::kDefaultMaxTotalOutput;
+    try {
+        const int mib = ParseWholeNumber(*text);
+        if (mib > 0) return static_cast<std::size_t>(mib) << 20;
+    } catch (const SettingError&) {
+    }
+    return OutputScheduler::kDefaultMaxTotalOutput;
+}
+
 }  // namespace
 
 ChatServer::ChatServer(asio::io_context& io, OperatorObserver& observer, IrcLink& link, ChatServerOptions options)
@@ -92,6 +105,7 @@ ChatServer::ChatServer(asio::io_context& io, OperatorObserver& observer, IrcLink
     settings_.FloodProt = preferences_.GetBool("FloodProt", settings_.FloodProt);
     settings_.Icon = preferences_.GetBool("Icon", settings_.Icon);
     ReadLoginLimit();
+    server_.SetMaxTotalOutput(MaxTotalOutput(preferences_));
     log_.onLine = [this](const std::string& line) { observer_.LogLineAdded(line); };
     // A busy log is written as it grows, not held until the next save;
     // while a save is failing, the retry writes it.
@@ -114,6 +128,9 @@ ChatServer::~ChatServer() = default;
 
 bool ChatServer::StartUp() {
     const auto& dir = options_.dataDir;
+    // A save cut off by a crash leaves its temporary file; the file it was
+    // to replace is whole, so the half-written copy goes.
+    for (const auto& name : RemoveLeftoverTempFiles(dir)) log_.Add("Removed an unfinished save: " + name);
     try {
         qm::LoadAnnouncement(dir, settings_);
         LoadHelpTexts(dir, settings_);
@@ -123,12 +140,15 @@ bool ChatServer::StartUp() {
         if (const std::size_t blank = LoadBans(dir, settings_); blank > 0)
             log_.Add("Skipped " + std::to_string(blank) + (blank == 1 ? " blank line" : " blank lines") + " of " +
                      DataFile(files::kBans).string() + "; a blank line bans nobody.");
-        ApplyMaxClients();
+        server_.MaxClients = ServerSettingNumber(dir, settings_, ServerNumber::kMax);
+        const int port = ServerSettingNumber(dir, settings_, ServerNumber::kPort);
         server_.Addrs = options_.listenAddresses;
-        server_.Listen(std::to_string(ParseWholeNumber(settings_.Port)));
+        server_.Listen(std::to_string(port));
         observer_.ListeningChanged(true);
         log_.Add("Server started on: " + FirstLocalIPv4() + "  Waiting for connections...");
-        saveInterval_ = std::chrono::minutes(SaveIntervalMinutes(settings_.Saver, DataFile(files::kServer)));
+        // Port 0 takes any free port: the operator learns which from the log.
+        if (port == 0) log_.Add("Listening on port: " + std::to_string(server_.LocalPort()));
+        saveInterval_ = std::chrono::minutes(ServerSettingNumber(dir, settings_, ServerNumber::kSaver));
         StartSaveTimer();
         users_.Load(DataFile(files::kUsers));
         mail_.Load(DataFile(files::kMail));

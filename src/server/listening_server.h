@@ -52,6 +52,9 @@ public:
     // The bound port (useful when listening on port 0), or 0.
     unsigned short LocalPort() const { return listeners_.empty() ? 0 : listeners_.front()->LocalPort(); }
 
+    // The unsent output of all connections together is kept under this.
+    void SetMaxTotalOutput(std::size_t bytes) { scheduler_.SetMaxTotalOutput(bytes); }
+
     ClientList& Clients() { return clients_; }
     const ClientList& Clients() const { return clients_; }
 

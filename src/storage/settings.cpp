@@ -155,6 +155,23 @@ int SaveIntervalMinutes(std::string_view saver, const std::filesystem::path& fil
     return minutes;
 }
 
+int ServerSettingNumber(const std::filesystem::path& dir, const Settings& s, ServerNumber which) {
+    const auto line = static_cast<std::size_t>(which);
+    const std::string& text = s.*kServerFields[line];
+    const auto where = (dir / files::kServer).string() + ", line " + std::to_string(line + 1) + ": ";
+    if (which == ServerNumber::kMax && text.empty()) return 0;
+    int value = 0;
+    try {
+        value = ParseWholeNumber(text);
+    } catch (const SettingError& e) {
+        throw SettingError(where + e.what());
+    }
+    if (which == ServerNumber::kPort && (value < 0 || value > 65535))
+        throw SettingError(where + "'" + text + "' is no port (1-65535, or 0 for any free port)");
+    if (which == ServerNumber::kSaver) return SaveIntervalMinutes(text, dir / files::kServer);
+    return value;
+}
+
 bool BanEntryMatches(std::string_view entry, std::string_view address) {
     return EqualsIgnoreCase(entry, address) || WildcardAccepts(entry, address);
 }

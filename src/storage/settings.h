@@ -2,6 +2,7 @@
 // The server's configuration: named texts held in memory and read afresh at
 // every use, loaded from qmserv.dat, messages.dat, the help files,
 // announce.txt and bans.txt in the data directory.
+#include <cstddef>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -82,6 +83,16 @@ void LoadHelpReply(const std::filesystem::path& dir, Settings& s);  // help.txt 
 void SaveProperties(const std::filesystem::path& dir, const Settings& s);
 void SaveBans(const std::filesystem::path& dir, const Settings& s);
 void SaveAnnouncement(const std::filesystem::path& dir, const Settings& s);
+
+// The lines of qmserv.dat (counted from 0) that hold whole numbers.
+enum class ServerNumber : std::size_t { kPort = 0, kMax = 1, kSaver = 4 };
+
+// The whole number on that line of qmserv.dat (as held in `s`); throws
+// SettingError naming the file, the line and the value, as in
+// "<dir>/qmserv.dat, line 1: 'abc' is not a valid integer value". A port
+// lies in 1-65535, or is 0 for any free port; an empty Max means no limit;
+// Saver lies in 0-1440 (see SaveIntervalMinutes).
+int ServerSettingNumber(const std::filesystem::path& dir, const Settings& s, ServerNumber which);
 
 // A whole number as the settings use them (optional sign, decimal digits,
 // 32-bit range, surrounding blanks allowed); throws SettingError otherwise.

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -66,6 +68,24 @@ namespace {
 
 constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
 
+// A temporary file is named ".<target>.tmp." followed by this many hex digits.
+constexpr std::string_view kTempMarker = ".tmp.";
+constexpr std::size_t kTempTagDigits = 12;
+
+std::filesystem::path TempFileName(const std::filesystem::path& dir, const std::filesystem::path& target,
+                                   std::uint64_t tag) {
+    return dir / fmt::format(".{}{}{:0{}x}", target.filename().string(), kTempMarker,
+                             tag & ((std::uint64_t{1} << (4 * kTempTagDigits)) - 1), kTempTagDigits);
+}
+
+bool IsTempFileName(std::string_view name) {
+    if (name.size() < 2 + kTempMarker.size() + kTempTagDigits || name.front() != '.') return false;
+    const auto tag = name.substr(name.size() - kTempTagDigits);
+    const auto marker = name.substr(name.size() - kTempTagDigits - kTempMarker.size(), kTempMarker.size());
+    const auto isHexDigit = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); };
+    return marker == kTempMarker && std::all_of(tag.begin(), tag.end(), isHexDigit);
+}
+
 // Owns the descriptor and the name of a temporary file until it has been
 // renamed into place; anything short of that removes it again.
 class TempFile {
@@ -78,8 +98,7 @@ public:
         // private mail, so only their owner may read them (the umask can
         // only take more away).
         for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-            auto candidate =
-                dir / fmt::format(".{}.tmp.{:012x}", target.filename().string(), random() & 0xffffffffffffULL);
+            auto candidate = TempFileName(dir, target, random());
             fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kOwnerOnly);
             if (fd_ >= 0)
                 path_ = std::move(candidate);
@@ -171,6 +190,18 @@ void AppendToFile(const std::filesystem::path& file, std::string_view bytes) {
     }
     if (::close(fd) != 0) throw CreateError(file);
     if (!existed) SyncDirectory(file);
+}
+
+std::vector<std::string> RemoveLeftoverTempFiles(const std::filesystem::path& dir) {
+    std::vector<std::string> removed;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        const auto name = entry.path().filename().string();
+        std::error_code entryError;
+        if (!IsTempFileName(name) || !entry.is_regular_file(entryError)) continue;
+        if (std::filesystem::remove(entry.path(), entryError)) removed.push_back(name);
+    }
+    return removed;
 }
 
 void WriteLines(const std::filesystem::path& file, const std::vector<std::string>& lines) {

@@ -45,6 +45,12 @@ void WriteFileAtomic(const std::filesystem::path& file, std::string_view bytes);
 // off again, so that the file ends as it did before.
 void AppendToFile(const std::filesystem::path& file, std::string_view bytes);
 
+// Removes the temporary files of WriteFileAtomic that a crash left in `dir`
+// (never a file of another name) and returns their names. Call it before
+// anything in the directory is written. A file that cannot be removed is
+// left, and not named.
+std::vector<std::string> RemoveLeftoverTempFiles(const std::filesystem::path& dir);
+
 // WriteFileAtomic(file, JoinLines(lines)).
 void WriteLines(const std::filesystem::path& file, const std::vector<std::string>& lines);
 

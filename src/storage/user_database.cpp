@@ -36,7 +36,27 @@ std::string EncodePassword(std::string_view nick, std::string_view password) {
     return GiveSerial(69, Crypte(password, nick));
 }
 
-void UserDatabase::Load(const std::filesystem::path& file) { UserBase = ReadLines(file); }
+namespace {
+
+// Line (from 1) of the first setting line of a complete record that holds
+// more than one character, or 0 when there is none.
+std::size_t FirstShiftedSettingLine(const std::vector<std::string>& lines) {
+    constexpr std::size_t kRecord = UserDatabase::kRecordLines;
+    for (std::size_t record = 0; record + kRecord <= lines.size(); record += kRecord)
+        for (std::size_t field = UserDatabase::kEcho; field <= UserDatabase::kSpy; ++field)
+            if (lines[record + field].size() > 1) return record + field + 1;
+    return 0;
+}
+
+}  // namespace
+
+void UserDatabase::Load(const std::filesystem::path& file) {
+    auto lines = ReadLines(file);
+    if (const std::size_t line = FirstShiftedSettingLine(lines); line != 0)
+        throw FileError(fmt::format("Damaged file {}, line {}: '{}' is no setting; a record above is cut short",
+                                    file.string(), line, lines[line - 1]));
+    UserBase = std::move(lines);
+}
 
 int UserDatabase::FindUserRecord(std::string_view nick) const {
     for (size_t i = 0; i < UserBase.size(); i += kRecordLines)

@@ -21,7 +21,12 @@ public:
     static constexpr int kRecordLines = 6;
     enum Field { kNick = 0, kPassword = 1, kEcho = 2, kServOp = 3, kChanOp = 4, kSpy = 5 };
 
-    // Replaces every line with those of the file; throws FileError.
+    // Replaces every line with those of the file; throws FileError when it
+    // cannot be read, and when a complete record's setting line (echo,
+    // ServOP, ChanOP, spy) holds more than one character: a record cut short
+    // further up has shifted every later one, and saving would make that
+    // for good. Memory is left as it was then. A last record cut short is
+    // read as it is (its missing lines count as empty).
     void Load(const std::filesystem::path& file);
 
     // Index of line 0 of the first record whose nickname equals `nick`

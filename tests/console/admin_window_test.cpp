@@ -141,7 +141,7 @@ protected:
 };
 
 TEST_F(UserDataWindowTest, SelectingShowsTheStoredRolesAndHidingEmptiesTheList) {
-    Start({{"user.dat", Record("Ann", "x", "Y\r\nN\r\nmaybe\r\n") + Record("Bob", "y", "N\r\nY\r\nN\r\n")}});
+    Start({{"user.dat", Record("Ann", "x", "Y\r\nN\r\n?\r\n") + Record("Bob", "y", "N\r\nY\r\nN\r\n")}});
     Open(Editor());
     EXPECT_EQ(Entries(Editor().List()), (QStringList{"Ann", "Bob"}));
     EXPECT_FALSE(Editor().Pass()->isEnabled());
@@ -151,7 +151,7 @@ TEST_F(UserDataWindowTest, SelectingShowsTheStoredRolesAndHidingEmptiesTheList) 
     EXPECT_TRUE(Editor().WriteButton()->isEnabled());
     EXPECT_TRUE(Editor().RoleBox(Role::kServOp)->isChecked());
     EXPECT_FALSE(Editor().RoleBox(Role::kChanOp)->isChecked());
-    // "maybe" is neither Y nor N: the box stays as it was.
+    // "?" is neither Y nor N: the box stays as it was.
     EXPECT_TRUE(Editor().RoleBox(Role::kSpy)->isChecked());
     Editor().hide();
     EXPECT_EQ(Editor().List()->count(), 0);
