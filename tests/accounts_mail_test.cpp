@@ -142,7 +142,7 @@ TEST_F(Accounts, LegacyPasswordsStillOpenAndAreUpgraded) {
 }
 
 TEST_F(Accounts, WrongPasswordsDelayOnlyTheGuesser) {
-    badPasswordDelay_ = 2s;
+    options_.badPasswordDelay = 2s;
     ASSERT_TRUE(StartServer({{"user.dat", LegacyRecord("Bob", "secret")}}));
     TestClient other(port_);
     other.Login("other");
@@ -204,7 +204,6 @@ TEST_F(Mail, SendReadAndDelete) {
     Expect(*ann_, {
         {"/send Bob = hello", ""},
         {"/send nobody = hi", "*** Recipient: nobody is not registered.\r\n"},
-        {"/send bob = hi", "*** Recipient: bob is not registered.\r\n"},  // registration is exact
         {"/SEND Bob = 2 = 3", ""},                                        // later "=" belong to the message
         // The nickname ends two characters before the "=", whatever stands there.
         {"/send Bob=x", "*** Recipient: Bo is not registered.\r\n"},
@@ -241,19 +240,40 @@ TEST_F(Mail, UnregisteredUsersAndOfflineRecipients) {
         {"/read", "*** You are not registered.\r\n"},
         {"/del 1", "*** You are not registered.\r\n"},
     });
-    // Mail for somebody offline waits for the next login, and the notice
-    // reaches whoever is online under the name in any letter case.
-    TestClient bob(port_);
-    bob.Login("bob");
-    ann_->ReadUntil("*** bob joined\r\n");
+    ann_->ReadUntil("*** carol joined\r\n");
+    // Mail for somebody offline waits for the next login.
     Expect(*ann_, {{"/send Bob = while you were out", ""}, {"/send Bob = and again", ""}});
-    EXPECT_EQ(bob.Collect(), "*** You have a new message.  Type /read to list your messages.\r\n"
-                             "*** You have a new message.  Type /read to list your messages.\r\n");
-    Expect(bob, {{"/read", "*** You are not registered.\r\n"}});
-    TestClient real(port_);
-    bob.CloseSocket();
-    ASSERT_TRUE(observer_.WaitForLog("Client disconnecting: bob"));
-    LoginRegistered(real, "Bob", "b", 2);
+    TestClient bob(port_);
+    LoginRegistered(bob, "Bob", "b", 2);
+}
+
+// Mail addressed in another letter case goes to the registered spelling.
+TEST_F(Mail, RecipientInAnyLetterCase) {
+    TestClient bob(port_);
+    LoginRegistered(bob, "Bob", "b");
+    ann_->ReadUntil("*** Bob joined\r\n");
+    Expect(*ann_, {{"/send bob = lower", ""}, {"/send BOB = upper", ""}});
+    const std::string notice = "*** You have a new message.  Type /read to list your messages.\r\n";
+    EXPECT_EQ(bob.Collect(), notice + notice);
+    Expect(bob, {
+        {"/read", "*** You have 2 messages.\r\n"},
+        {"/read 1", "*** From: Ann : lower\r\n"},
+        {"/read 2", "*** From: Ann : upper\r\n"},
+    });
+}
+
+// /reg refuses a nickname that is registered in another letter case.
+TEST_F(Accounts, RegRefusesNicknameRegisteredInAnotherCase) {
+    ASSERT_TRUE(StartServer({{"user.dat", LegacyRecord("Bob", "b")}}));
+    TestClient user(port_);
+    user.Login("temp");
+    // A name no login can reach any more: the connection is given it directly.
+    OnServer([](ChatServer& s) { FindClient(s, "temp")->SetNick("bob"); });
+    user.Send("/reg pw\r\n");
+    EXPECT_EQ(user.Read("/reg pw\r\n*** You may not reregister.\r\n"), "/reg pw\r\n*** You may not reregister.\r\n");
+    OnServer([](ChatServer& s) {
+        EXPECT_EQ(s.state().users.Lines().size(), static_cast<std::size_t>(UserDatabase::kRecordLines));
+    });
 }
 
 }  // namespace

@@ -129,13 +129,18 @@ bool ChatServerFixture::RestartServer() {
     return Run();
 }
 
-bool ChatServerFixture::Run() {
+ChatServerOptions ChatServerFixture::TestTimings() {
     ChatServerOptions options;
+    options.writeBehindDelay = 50ms;
+    options.badPasswordDelay = 300ms;
+    return options;
+}
+
+bool ChatServerFixture::Run() {
+    ChatServerOptions options = options_;
     options.dataDir = dataDir_;
     options.preferencesFile = dataDir_ / "preferences";
     options.listenAddress = "127.0.0.1";
-    options.writeBehindDelay = 50ms;
-    options.badPasswordDelay = badPasswordDelay_;
     options.clock = &clock_;
     server_ = std::make_unique<ChatServer>(io_, observer_, LinkForServer(), options);
     ServerCreated(*server_);

@@ -177,9 +177,12 @@ protected:
     std::thread thread_;
     unsigned short port_ = 0;
     bool started_ = false;
-    std::chrono::milliseconds badPasswordDelay_{300};
+    // The server's timers, shortened so that no test waits long; a test
+    // sets the one it looks at before it starts the server.
+    ChatServerOptions options_ = TestTimings();
 
 private:
+    static ChatServerOptions TestTimings();
     bool Run();
 };
 

@@ -110,12 +110,12 @@ void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view line) {
         Reply(state, client, " That nickname is in use.  Try another.\r\n");
         return;
     }
-    if (state.users.FindUserRecord(name) >= 0) {
-        // The new nickname is held while its password is awaited; the
-        // password step settles the change.
+    if (const int record = state.users.FindUserRecord(name); record >= 0) {
+        // The new nickname is held, in its registered spelling, while its
+        // password is awaited; the password step settles the change.
         client.SendStr("Password: ");
         client.AuxNick = client.Nick();
-        client.SetNick(name);
+        client.SetNick(state.users.RecordLine(record, UserDatabase::kNick));
         client.AwaitingNickPassword = true;
         client.SetLineEcho(false);
         return;

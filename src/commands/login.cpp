@@ -75,11 +75,11 @@ void HandleNicknameLine(ChatState& state, TTcpSrvClient& client, std::string_vie
         Reply(state, client, " That nickname is in use.  Try another.\r\nNickname: ");
         return;
     }
-    if (state.users.FindUserRecord(nick) >= 0) {
-        // The nickname is claimed while its password is awaited, and the
-        // user already hears the main channel.
+    if (const int record = state.users.FindUserRecord(nick); record >= 0) {
+        // The nickname is claimed, in its registered spelling, while its
+        // password is awaited, and the user already hears the main channel.
         client.SendStr("Password: ");
-        client.SetNick(nick);
+        client.SetNick(state.users.RecordLine(record, UserDatabase::kNick));
         client.AwaitingLoginPassword = true;
         client.AwaitingNick = false;
         client.SetChannel(state.settings.MainC);

@@ -41,12 +41,15 @@ void CmdSend(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     // (1-based); the nickname ends two characters before it.
     const std::size_t equals = FindSplittingEquals(line, 8);
     if (equals == std::string_view::npos) return;
-    const std::string recipient(line.substr(6, equals - 7));
+    const std::string typed(line.substr(6, equals - 7));
     const std::string_view message = line.substr(equals + 2 <= line.size() ? equals + 2 : line.size());
-    if (state.users.FindUserRecord(recipient) < 0) {
-        Reply(state, client, " Recipient: " + recipient + " is not registered.\r\n");
+    const int record = state.users.FindUserRecord(typed);
+    if (record < 0) {
+        Reply(state, client, " Recipient: " + typed + " is not registered.\r\n");
         return;
     }
+    // Mail is kept under the registered spelling, where its owner looks for it.
+    const std::string recipient = state.users.RecordLine(record, UserDatabase::kNick);
     state.mail.Append(recipient, client.Nick(), message);
     state.clients.ForEachHolderDown(recipient, [&](TTcpSrvClient& other) {
         Reply(state, other, " You have a new message.  Type /read to list your messages.\r\n");
