@@ -180,6 +180,36 @@ TEST_F(Accounts, RegistrationsAndMailSurviveARestart) {
     LoginRegistered(ann, "Ann", "pass");
 }
 
+// Typing a registered nickname claims it, but proves nothing: until the
+// password is right, nothing meant for that user reaches the connection.
+TEST_F(Accounts, NothingPrivateReachesAConnectionAskedForAPassword) {
+    ASSERT_TRUE(StartServer({{"user.dat", LegacyRecord("Ann", "a") + LegacyRecord("Bob", "b")}}));
+    TestClient ann(port_);
+    LoginRegistered(ann, "Ann", "a");
+    const std::vector<std::string> typed = {"Bob", "BOB"};
+    for (const auto& nick : typed) {
+        SCOPED_TRACE(nick);
+        TestClient impostor(port_);
+        impostor.ExpectBanner("Hello there.\r\n");
+        impostor.Send(nick + "\r\n");
+        EXPECT_EQ(impostor.Read(nick + "\r\nPassword: "), nick + "\r\nPassword: ");
+        const std::vector<CommandCase> cases = {
+            {"/m Bob = are you there", "*** User is not online.\r\n"},
+            {"/m bob = are you there", "*** User is not online.\r\n"},
+            {"/query bob", "*** User is not online.\r\n"},
+            {"/send Bob = for your eyes only", ""},
+        };
+        for (const auto& k : cases) {
+            SCOPED_TRACE(k.line);
+            ann.Send(k.line + "\r\n");
+            EXPECT_EQ(ann.Collect(), k.line + "\r\n" + k.reply);
+        }
+        EXPECT_EQ(impostor.Collect(), "");
+        impostor.CloseSocket();
+        ann.ReadUntil("*** Bob disconnected\r\n");
+    }
+}
+
 class Mail : public Accounts {
 protected:
     void SetUp() override {

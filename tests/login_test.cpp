@@ -203,6 +203,31 @@ TEST_F(Login, NickChangeToRegisteredNicknameInAnyLetterCase) {
     OnServer([](ChatServer& s) { EXPECT_EQ(s.OnlineUsers(), (std::vector<std::string>{"Bob", "other"})); });
 }
 
+// A password prompt holds the nickname only for a while: an unanswered
+// login prompt closes the connection, an unanswered /n prompt is refused
+// like a wrong password.
+TEST_F(Login, UnansweredPasswordPromptRunsOut) {
+    options_.passwordPromptTimeout = std::chrono::milliseconds(300);
+    ASSERT_TRUE(StartServer({{"user.dat", Record("Bob", "secret")}}));
+    TestClient user(port_);
+    user.Login("temp");
+    user.Send("/n bob\r\n");
+    EXPECT_EQ(user.Read("/n bob\r\nPassword: "), "/n bob\r\nPassword: ");
+    EXPECT_EQ(user.ReadUntil("\r\n"), "*** Bad password.  Returning to your old nick.\r\n");
+    EXPECT_EQ(Read("temp", &TTcpSrvClient::Nick), "temp");
+    EXPECT_FALSE(Get("temp", &TTcpSrvClient::AwaitingNickPassword));
+
+    TestClient idle(port_);
+    idle.ExpectBanner("Hello there.\r\n");
+    idle.Send("Bob\r\n");
+    EXPECT_EQ(idle.ReadToClose(), "Bob\r\nPassword: Login timed out.\r\n");
+    // The nickname is free again.
+    TestClient bob(port_);
+    bob.ExpectBanner("Hello there.\r\n");
+    bob.Send("Bob\r\nsecret\r\n");
+    EXPECT_EQ(bob.ReadUntil(" joined\r\n"), "Bob\r\nPassword: *** You have 0 messages.\r\nWelcome!\r\n*** Bob joined\r\n");
+}
+
 TEST_F(Login, NicknameChangePassword) {
     ASSERT_TRUE(StartServer({{"user.dat", Record("Bob", "secret")}}));
     TestClient other(port_), user(port_);

@@ -111,13 +111,7 @@ void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view line) {
         return;
     }
     if (const int record = state.users.FindUserRecord(name); record >= 0) {
-        // The new nickname is held, in its registered spelling, while its
-        // password is awaited; the password step settles the change.
-        client.SendStr("Password: ");
-        client.AuxNick = client.Nick();
-        client.SetNick(state.users.RecordLine(record, UserDatabase::kNick));
-        client.AwaitingNickPassword = true;
-        client.SetLineEcho(false);
+        AskNickChangePassword(state, client, record);
         return;
     }
 

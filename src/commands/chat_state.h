@@ -33,6 +33,8 @@ struct ChatState {
     PasswordWorker& passwords;
     // How long a wrong password holds back the client's next line.
     std::chrono::milliseconds badPasswordDelay;
+    // How long a password prompt waits for its answer.
+    std::chrono::milliseconds passwordPromptTimeout;
     // Where the data files are (bans.txt is written by /ban).
     std::filesystem::path dataDir;
     // Shows an error to the operator ("Cannot create file ...").

@@ -14,6 +14,8 @@ namespace {
 // holds the client's next line back for a while, so that guessing is slow.
 void CheckPassword(ChatState& state, TTcpSrvClient& client, std::string_view password,
                    void (*finish)(ChatState&, TTcpSrvClient&, int record, bool matches)) {
+    // Answered: however long the check takes, the prompt no longer runs out.
+    client.StopPromptTimer();
     const int record = state.users.FindUserRecord(client.Nick());
     const std::string stored = state.users.RecordLine(record, UserDatabase::kPassword);
     client.Pause();
@@ -46,6 +48,15 @@ void ApplyStoredSettings(const ChatState& state, TTcpSrvClient& client, int reco
     if (yes(UserDatabase::kSpy)) client.IsSpy = true;
 }
 
+// A wrong password, or none in time, for the nickname /n asked for: back to the old one.
+void RefuseNickChange(const ChatState& state, TTcpSrvClient& client) {
+    Reply(state, client, " Bad password.  Returning to your old nick.\r\n");
+    client.SetNick(client.AuxNick);
+    client.AuxNick.clear();
+    client.SetLineEcho(true);
+    client.AwaitingNickPassword = false;
+}
+
 void LogNickname(const ChatState& state, const TTcpSrvClient& client) {
     state.log.Add(client.PeerAddr + " set nickname to: " + client.Nick());
 }
@@ -76,19 +87,41 @@ void HandleNicknameLine(ChatState& state, TTcpSrvClient& client, std::string_vie
         return;
     }
     if (const int record = state.users.FindUserRecord(nick); record >= 0) {
-        // The nickname is claimed, in its registered spelling, while its
-        // password is awaited, and the user already hears the main channel.
-        client.SendStr("Password: ");
-        client.SetNick(state.users.RecordLine(record, UserDatabase::kNick));
-        client.AwaitingLoginPassword = true;
-        client.AwaitingNick = false;
-        client.SetChannel(state.settings.MainC);
-        client.SetLineEcho(false);
+        AskLoginPassword(state, client, record);
         return;
     }
     client.SetNick(nick);
     client.AwaitingNick = false;
     CompleteLogin(state, client);
+}
+
+void AskLoginPassword(ChatState& state, TTcpSrvClient& client, int record) {
+    // The user already hears the main channel.
+    client.SendStr("Password: ");
+    client.SetNick(state.users.RecordLine(record, UserDatabase::kNick));
+    client.AwaitingLoginPassword = true;
+    client.AwaitingNick = false;
+    client.SetChannel(state.settings.MainC);
+    client.SetLineEcho(false);
+    client.StartPromptTimer(state.passwordPromptTimeout, [](TTcpSrvClient& c) {
+        if (!c.AwaitingLoginPassword) return;
+        c.SendStr("Login timed out.\r\n");
+        c.CloseDelayed();
+    });
+}
+
+void AskNickChangePassword(ChatState& state, TTcpSrvClient& client, int record) {
+    // The password step settles the change.
+    client.SendStr("Password: ");
+    client.AuxNick = client.Nick();
+    client.SetNick(state.users.RecordLine(record, UserDatabase::kNick));
+    client.AwaitingNickPassword = true;
+    client.SetLineEcho(false);
+    client.StartPromptTimer(state.passwordPromptTimeout, [&state](TTcpSrvClient& c) {
+        if (!c.AwaitingNickPassword) return;
+        RefuseNickChange(state, c);
+        c.SyncEchoOption();
+    });
 }
 
 void CompleteLogin(ChatState& state, TTcpSrvClient& client) {
@@ -133,11 +166,7 @@ void HandleNickChangePassword(ChatState& state, TTcpSrvClient& client, std::stri
             client.AwaitingNickPassword = false;
             return;
         }
-        Reply(state, client, " Bad password.  Returning to your old nick.\r\n");
-        client.SetNick(client.AuxNick);
-        client.AuxNick.clear();
-        client.SetLineEcho(true);
-        client.AwaitingNickPassword = false;
+        RefuseNickChange(state, client);
     });
 }
 

@@ -51,7 +51,7 @@ void CmdSend(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     // Mail is kept under the registered spelling, where its owner looks for it.
     const std::string recipient = state.users.RecordLine(record, UserDatabase::kNick);
     state.mail.Append(recipient, client.Nick(), message);
-    state.clients.ForEachHolderDown(recipient, [&](TTcpSrvClient& other) {
+    state.clients.ForEachRecipientDown(recipient, [&](TTcpSrvClient& other) {
         Reply(state, other, " You have a new message.  Type /read to list your messages.\r\n");
     });
 }

@@ -83,7 +83,7 @@ ChatServer::ChatServer(asio::io_context& io, OperatorObserver& observer, IrcLink
       passwords_(io),
       server_(io, *this),
       state_{settings_, server_.Clients(), users_, mail_, log_, online_, link_, clock_, passwords_,
-             options_.badPasswordDelay, options_.dataDir, [this](const std::string& e) { ReportError(e); },
+             options_.badPasswordDelay, options_.passwordPromptTimeout, options_.dataDir, [this](const std::string& e) { ReportError(e); },
              [this](const std::vector<std::string>& bans) { observer_.BansChanged(bans); }},
       saveTimer_(io),
       floodTimer_(io),

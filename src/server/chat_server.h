@@ -35,6 +35,10 @@ struct ChatServerOptions {
     // A wrong password holds the client's next line back this long, as
     // trusted servers do, so that passwords cannot be guessed quickly.
     std::chrono::milliseconds badPasswordDelay{2000};
+    // A password prompt left unanswered this long gives up: a login is
+    // closed, a nickname change goes back to the old nickname. Until then
+    // the connection holds the nickname.
+    std::chrono::milliseconds passwordPromptTimeout{60000};
     const Clock* clock = nullptr;  // the system clock when null
 };
 
