@@ -1,5 +1,6 @@
 // Registration, passwords and mail over real sockets.
 #include "chat_fixture.h"
+#include "commands/attempt_throttle.h"
 #include "storage/password_hash.h"
 #include "storage/text_file.h"
 #include "storage/user_database.h"
@@ -160,6 +161,53 @@ TEST_F(Accounts, WrongPasswordsDelayOnlyTheGuesser) {
     // Only now does the guesser's next line come through.
     EXPECT_EQ(guesser.Read("Bob\r\nPassword: *** Bad password, try another nick: "),
               "Bob\r\nPassword: *** Bad password, try another nick: ");
+}
+
+// After a few wrong passwords for one nickname from one address, that
+// address waits before it is asked for the password again; the nickname
+// stays free meanwhile, and neither its owner elsewhere nor the address's
+// other nicknames wait.
+TEST_F(Accounts, RepeatedWrongPasswordsHoldBackOnlyThatAddressAndNickname) {
+    options_.badPasswordDelay = 0ms;
+    options_.failedPasswordFirstHold = 1500ms;
+    ASSERT_TRUE(StartServer({{"user.dat", LegacyRecord("Bob", "secret") + LegacyRecord("Ann", "a")}}));
+    TestClient guesser(port_);
+    guesser.ExpectBanner("Hello there.\r\n");
+    for (int i = 0; i < AttemptThrottle::kFreeFailures; ++i) {
+        const std::string guess = "guess" + std::to_string(i);
+        guesser.Send("bob\r\n" + guess + "\r\n");
+        EXPECT_EQ(guesser.Read("bob\r\nPassword: *** Bad password, try another nick: "),
+                  "bob\r\nPassword: *** Bad password, try another nick: ");
+    }
+    guesser.Send("bob\r\n");
+    EXPECT_EQ(guesser.Read("bob\r\n"), "bob\r\n");
+    // While the guesser waits, the owner logs in from another address, and
+    // the same address logs in under another nickname.
+    TestClient owner(port_, "127.0.0.2");
+    LoginRegistered(owner, "Bob", "secret");
+    TestClient neighbour(port_);
+    LoginRegistered(neighbour, "Ann", "a");
+    OnServer([](ChatServer& s) {
+        int held = 0;
+        s.Clients().ForEachClientDown([&](TTcpSrvClient& c) { held += c.Paused() ? 1 : 0; });
+        EXPECT_EQ(held, 1);
+    });
+    EXPECT_EQ(guesser.Read("*** That nickname is in use.  Try another.\r\nNickname: "),
+              "*** That nickname is in use.  Try another.\r\nNickname: ");
+    // Each failure is logged with the address and the nickname, never the password.
+    int failures = 0;
+    for (const auto& line : observer_.LogLines()) {
+        EXPECT_EQ(line.find("guess"), std::string::npos) << line;
+        failures += line.ends_with("] 127.0.0.1: Bob failed to log in.  Bad password.") ? 1 : 0;
+    }
+    EXPECT_EQ(failures, AttemptThrottle::kFreeFailures);
+}
+
+// The legacy value "Error" would open for any password of 256 characters.
+TEST_F(Accounts, LegacyErrorValueOpensForNobody) {
+    ASSERT_TRUE(StartServer({{"user.dat", "Eve\r\nError\r\nY\r\nN\r\nN\r\nN\r\n"}}));
+    TestClient c(port_);
+    RefusedPassword(c, "Eve", std::string(256, 'x'));
 }
 
 TEST_F(Accounts, RegistrationsAndMailSurviveARestart) {

@@ -10,6 +10,7 @@
 #include "chat/client_list.h"
 #include "chat/client_record.h"
 #include "chat/online_users.h"
+#include "commands/attempt_throttle.h"
 #include "commands/password_worker.h"
 #include "irc/irc_link.h"
 #include "storage/ascii.h"
@@ -35,6 +36,10 @@ struct ChatState {
     std::chrono::milliseconds badPasswordDelay;
     // How long a password prompt waits for its answer.
     std::chrono::milliseconds passwordPromptTimeout;
+    // Wrong passwords of a nickname, per address and nickname.
+    AttemptThrottle loginAttempts;
+    // Wrong /admin passwords, per address.
+    AttemptThrottle adminAttempts;
     // Where the data files are (bans.txt is written by /ban).
     std::filesystem::path dataDir;
     // Shows an error to the operator ("Cannot create file ...").

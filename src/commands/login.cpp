@@ -9,6 +9,12 @@ namespace qm {
 
 namespace {
 
+// Wrong passwords are counted per address and nickname: a guesser is slowed
+// down without holding back the owner, who comes from another address.
+std::string AttemptKey(const TTcpSrvClient& client, std::string_view nick) {
+    return client.PeerAddr + ' ' + FoldAscii(nick);
+}
+
 // Checks `password` as the password of the registered nickname in client.Nick(). The check runs on a worker while the client's
 // later lines wait; `finish` then runs on the loop thread. A wrong password
 // holds the client's next line back for a while, so that guessing is slow.
@@ -28,6 +34,12 @@ void CheckPassword(ChatState& state, TTcpSrvClient& client, std::string_view pas
         if (!check.upgraded.empty() && state.users.RecordLine(record, UserDatabase::kPassword) == stored)
             state.users.SetRecordLine(record, UserDatabase::kPassword, std::move(check.upgraded));
         const bool matches = record >= 0 && check.matches;
+        if (matches) {
+            state.loginAttempts.Succeeded(AttemptKey(*c, c->Nick()));
+        } else {
+            state.loginAttempts.Failed(AttemptKey(*c, c->Nick()), state.clock.Now());
+            state.log.Add(c->PeerAddr + ": " + c->Nick() + " failed to log in.  Bad password.");
+        }
         finish(state, *c, record, matches);
         c->SyncEchoOption();
         if (matches)
@@ -95,7 +107,31 @@ void HandleNicknameLine(ChatState& state, TTcpSrvClient& client, std::string_vie
     CompleteLogin(state, client);
 }
 
-void AskLoginPassword(ChatState& state, TTcpSrvClient& client, int record) {
+namespace {
+
+// Asks for the password of the record at once, unless this address has
+// given that nickname's password wrongly too often: then the client's input
+// is held back for a while first, with the nickname still free for its
+// owner, who may have taken it by the time the hold ends.
+void AskAfterHold(ChatState& state, TTcpSrvClient& client, int record, std::string_view inUseReply,
+                  void (*ask)(ChatState&, TTcpSrvClient&, int record)) {
+    const std::string nick = state.users.RecordLine(record, UserDatabase::kNick);
+    const auto hold = state.loginAttempts.HoldFor(AttemptKey(client, nick), state.clock.Now());
+    if (hold.count() == 0) {
+        ask(state, client, record);
+        return;
+    }
+    client.PauseThen(hold, [&state, &client, record, nick, inUseReply = std::string(inUseReply), ask] {
+        if (NicknameInUse(state, nick))
+            Reply(state, client, inUseReply);
+        else
+            ask(state, client, record);
+        client.SyncEchoOption();
+        client.Resume();
+    });
+}
+
+void PromptLoginPassword(ChatState& state, TTcpSrvClient& client, int record) {
     // The user already hears the main channel.
     client.SendStr("Password: ");
     client.SetNick(state.users.RecordLine(record, UserDatabase::kNick));
@@ -110,7 +146,7 @@ void AskLoginPassword(ChatState& state, TTcpSrvClient& client, int record) {
     });
 }
 
-void AskNickChangePassword(ChatState& state, TTcpSrvClient& client, int record) {
+void PromptNickChangePassword(ChatState& state, TTcpSrvClient& client, int record) {
     // The password step settles the change.
     client.SendStr("Password: ");
     client.AuxNick = client.Nick();
@@ -122,6 +158,16 @@ void AskNickChangePassword(ChatState& state, TTcpSrvClient& client, int record) 
         RefuseNickChange(state, c);
         c.SyncEchoOption();
     });
+}
+
+}  // namespace
+
+void AskLoginPassword(ChatState& state, TTcpSrvClient& client, int record) {
+    AskAfterHold(state, client, record, " That nickname is in use.  Try another.\r\nNickname: ", PromptLoginPassword);
+}
+
+void AskNickChangePassword(ChatState& state, TTcpSrvClient& client, int record) {
+    AskAfterHold(state, client, record, " That nickname is in use.  Try another.\r\n", PromptNickChangePassword);
 }
 
 void CompleteLogin(ChatState& state, TTcpSrvClient& client) {

@@ -39,6 +39,12 @@ struct ChatServerOptions {
     // closed, a nickname change goes back to the old nickname. Until then
     // the connection holds the nickname.
     std::chrono::milliseconds passwordPromptTimeout{60000};
+    // Guessing must not scale: once one address has given the wrong
+    // password of one nickname (or the wrong /admin password) a few times,
+    // each further attempt is held back this long, twice as long after
+    // every further failure, up to the maximum.
+    std::chrono::milliseconds failedPasswordFirstHold{2000};
+    std::chrono::milliseconds failedPasswordMaxHold{std::chrono::minutes(15)};
     const Clock* clock = nullptr;  // the system clock when null
 };
 
