@@ -134,8 +134,9 @@ std::vector<std::string> RegisteredNicks(const ChatState& state) {
 }
 
 std::optional<RecordRoles> StoredRolesOf(const ChatState& state, std::string_view nick) {
+    // The editor names records exactly as it listed them.
     const int index = state.users.FindUserRecord(nick);
-    if (index < 0) return std::nullopt;
+    if (index < 0 || state.users.RecordLine(index, UserDatabase::kNick) != nick) return std::nullopt;
     return RecordRoles{YesNo(state.users.RecordLine(index, UserDatabase::kServOp)),
                        YesNo(state.users.RecordLine(index, UserDatabase::kChanOp)),
                        YesNo(state.users.RecordLine(index, UserDatabase::kSpy))};
