@@ -133,6 +133,7 @@ ChatServerOptions ChatServerFixture::TestTimings() {
     ChatServerOptions options;
     options.writeBehindDelay = 50ms;
     options.badPasswordDelay = 300ms;
+    options.adminCheckInterval = 0ms;
     return options;
 }
 

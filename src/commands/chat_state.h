@@ -12,6 +12,7 @@
 #include "chat/online_users.h"
 #include "commands/attempt_throttle.h"
 #include "commands/password_worker.h"
+#include "commands/turn_queue.h"
 #include "irc/irc_link.h"
 #include "storage/ascii.h"
 #include "storage/clock.h"
@@ -40,6 +41,8 @@ struct ChatState {
     AttemptThrottle loginAttempts;
     // Wrong /admin passwords, per address.
     AttemptThrottle adminAttempts;
+    // Where /admin passwords wait for their turn.
+    TurnQueue& adminChecks;
     // Where the data files are (bans.txt is written by /ban).
     std::filesystem::path dataDir;
     // Shows an error to the operator ("Cannot create file ...").

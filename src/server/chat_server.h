@@ -45,6 +45,9 @@ struct ChatServerOptions {
     // every further failure, up to the maximum.
     std::chrono::milliseconds failedPasswordFirstHold{2000};
     std::chrono::milliseconds failedPasswordMaxHold{std::chrono::minutes(15)};
+    // /admin passwords are checked one at a time, this far apart, whatever
+    // the number of connections trying; the others wait their turn.
+    std::chrono::milliseconds adminCheckInterval{1000};
     const Clock* clock = nullptr;  // the system clock when null
 };
 
@@ -138,6 +141,7 @@ private:
     qm::OnlineUsers online_;
     IrcLink& link_;
     PasswordWorker passwords_;
+    TurnQueue adminChecks_;
     TWSocketServer server_;
     BridgedChannel bridgedChannel_{server_.Clients()};
     ChatState state_;
