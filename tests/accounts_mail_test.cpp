@@ -1,5 +1,8 @@
 // Registration, passwords and mail over real sockets.
 #include "chat_fixture.h"
+
+#include <future>
+
 #include "commands/attempt_throttle.h"
 #include "storage/password_hash.h"
 #include "storage/text_file.h"
@@ -208,6 +211,51 @@ TEST_F(Accounts, LegacyErrorValueOpensForNobody) {
     ASSERT_TRUE(StartServer({{"user.dat", "Eve\r\nError\r\nY\r\nN\r\nN\r\nN\r\n"}}));
     TestClient c(port_);
     RefusedPassword(c, "Eve", std::string(256, 'x'));
+}
+
+// The password workers serve logins before password changes, and only so
+// many changes wait: beyond that the user is told to try again later.
+TEST_F(Accounts, PasswordWorkersServeLoginsFirstAndKeepTheQueueBounded) {
+    ASSERT_TRUE(StartServer({{"user.dat", LegacyRecord("Bob", "secret")}}));
+    TestClient carol(port_);
+    carol.Login("carol");
+    // Every worker busy until the test lets it go, and a full queue of changes behind them.
+    std::vector<std::promise<void>> release(PasswordWorker::kWorkers);
+    std::size_t queued = 0;
+    OnServer([&](ChatServer& s) {
+        for (auto& r : release)
+            s.state().passwords.Submit(PasswordWorker::Priority::kChange,
+                                       [gate = r.get_future().share()] { gate.wait(); }, [] {});
+        for (std::size_t i = 0; i < PasswordWorker::kMaxWaitingJobs; ++i)
+            queued += s.state().passwords.Submit(PasswordWorker::Priority::kChange, [] {},
+                                                 [&s] { s.Log("change done"); }) ? 1 : 0;
+    });
+    EXPECT_EQ(queued, PasswordWorker::kMaxWaitingJobs);
+    const std::string busy = "*** The server is busy.  Please try again in a moment.\r\n";
+    carol.Send("/reg pw\r\n");
+    EXPECT_EQ(carol.Collect(), "/reg pw\r\n" + busy);
+    OnServer([](ChatServer& s) { EXPECT_LT(s.state().users.FindUserRecord("carol"), 0); });
+
+    TestClient bob(port_);
+    AnswerPrompt(bob, "Bob", "secret");
+    // The login waits behind the busy workers too.
+    std::size_t waiting = 0;
+    for (int i = 0; i < 500 && waiting <= PasswordWorker::kMaxWaitingJobs; ++i) {
+        OnServer([&](ChatServer& s) { waiting = s.state().passwords.Waiting(); });
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(waiting, PasswordWorker::kMaxWaitingJobs + 1);
+    // One worker free: the login goes first.
+    release[0].set_value();
+    EXPECT_EQ(bob.ReadUntil(" joined\r\n"), "*** You have 0 messages.\r\nWelcome!\r\n*** Bob joined\r\n");
+    ASSERT_TRUE(observer_.WaitForLog("change done"));
+    for (std::size_t i = 1; i < release.size(); ++i) release[i].set_value();
+    std::vector<std::string> order;
+    for (const auto& line : observer_.LogLines()) {
+        if (line.ends_with("set nickname to: Bob")) order.push_back("login");
+        if (line.ends_with("change done") && (order.empty() || order.back() != "change")) order.push_back("change");
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"login", "change"}));
 }
 
 TEST_F(Accounts, RegistrationsAndMailSurviveARestart) {

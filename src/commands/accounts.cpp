@@ -12,9 +12,8 @@ namespace {
 // runs `store` with the stored form on the loop thread.
 void WithHashedPassword(ChatState& state, TTcpSrvClient& client, std::string password,
                         std::function<void(TTcpSrvClient&, std::string)> store) {
-    client.Pause();
     std::weak_ptr<TTcpSrvClient> weak = client.Self();
-    state.passwords.Hash(std::move(password), [&state, weak, store = std::move(store)](std::string stored) {
+    const bool queued = state.passwords.Hash(std::move(password), [&state, weak, store = std::move(store)](std::string stored) {
         const auto c = weak.lock();
         if (!c || !c->Connected()) return;
         if (stored.empty())
@@ -23,6 +22,10 @@ void WithHashedPassword(ChatState& state, TTcpSrvClient& client, std::string pas
             store(*c, std::move(stored));
         c->Resume();
     });
+    if (queued)
+        client.Pause();
+    else
+        ReplyServerBusy(state, client);
 }
 
 }  // namespace

@@ -61,4 +61,9 @@ inline void Reply(const ChatState& state, TTcpSrvClient& client, std::string_vie
     client.SendStr(line);
 }
 
+// The password workers have too many jobs waiting; nothing was done.
+inline void ReplyServerBusy(const ChatState& state, TTcpSrvClient& client) {
+    Reply(state, client, " The server is busy.  Please try again in a moment.\r\n");
+}
+
 }  // namespace qm

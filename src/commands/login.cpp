@@ -20,14 +20,11 @@ std::string AttemptKey(const TTcpSrvClient& client, std::string_view nick) {
 // holds the client's next line back for a while, so that guessing is slow.
 void CheckPassword(ChatState& state, TTcpSrvClient& client, std::string_view password,
                    void (*finish)(ChatState&, TTcpSrvClient&, int record, bool matches)) {
-    // Answered: however long the check takes, the prompt no longer runs out.
-    client.StopPromptTimer();
     const int record = state.users.FindUserRecord(client.Nick());
     const std::string stored = state.users.RecordLine(record, UserDatabase::kPassword);
-    client.Pause();
     std::weak_ptr<TTcpSrvClient> weak = client.Self();
-    state.passwords.Check(stored, client.Nick(), std::string(password),
-                          [&state, weak, record, stored, finish](PasswordCheck check) {
+    const bool queued = state.passwords.Check(stored, client.Nick(), std::string(password),
+                                              [&state, weak, record, stored, finish](PasswordCheck check) {
         const auto c = weak.lock();
         if (!c || !c->Connected()) return;
         // A legacy value that opened the record gives way to the current form.
@@ -47,6 +44,14 @@ void CheckPassword(ChatState& state, TTcpSrvClient& client, std::string_view pas
         else
             c->PauseFor(state.badPasswordDelay);
     });
+    // Too busy: the prompt stands, and the user may answer it again.
+    if (!queued) {
+        ReplyServerBusy(state, client);
+        return;
+    }
+    // Answered: however long the check takes, the prompt no longer runs out.
+    client.StopPromptTimer();
+    client.Pause();
 }
 
 // The stored settings of a registered nickname: echo back on when its flag
