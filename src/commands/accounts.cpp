@@ -9,19 +9,21 @@ namespace qm {
 namespace {
 
 // Hashes `password` on a worker while the client's later lines wait, then
-// runs `store` with the stored form on the loop thread.
+// runs `store` with the stored form on the loop thread. When too many jobs
+// wait already, the user is told so and nothing changes.
 void WithHashedPassword(ChatState& state, TTcpSrvClient& client, std::string password,
                         std::function<void(TTcpSrvClient&, std::string)> store) {
     std::weak_ptr<TTcpSrvClient> weak = client.Self();
-    const bool queued = state.passwords.Hash(std::move(password), [&state, weak, store = std::move(store)](std::string stored) {
+    auto stored = [&state, weak, store = std::move(store)](std::string hash) {
         const auto c = weak.lock();
         if (!c || !c->Connected()) return;
-        if (stored.empty())
+        if (hash.empty())
             Reply(state, *c, " Your password could not be stored.  Please try again later.\r\n");
         else
-            store(*c, std::move(stored));
+            store(*c, std::move(hash));
         c->Resume();
-    });
+    };
+    const bool queued = state.passwords.Hash(std::move(password), std::move(stored));
     if (queued)
         client.Pause();
     else

@@ -15,9 +15,11 @@ std::string AttemptKey(const TTcpSrvClient& client, std::string_view nick) {
     return client.PeerAddr + ' ' + FoldAscii(nick);
 }
 
-// Checks `password` as the password of the registered nickname in client.Nick(). The check runs on a worker while the client's
-// later lines wait; `finish` then runs on the loop thread. A wrong password
-// holds the client's next line back for a while, so that guessing is slow.
+// Checks `password` as the password of the registered nickname in
+// client.Nick(). The check runs on a worker while the client's later lines
+// wait; `finish` then runs on the loop thread. A wrong password holds the
+// client's next line back for a while, so that guessing is slow, and counts
+// towards the longer hold of AskAfterHold.
 void CheckPassword(ChatState& state, TTcpSrvClient& client, std::string_view password,
                    void (*finish)(ChatState&, TTcpSrvClient&, int record, bool matches)) {
     const int record = state.users.FindUserRecord(client.Nick());
