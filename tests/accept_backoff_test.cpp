@@ -75,7 +75,7 @@ protected:
 };
 
 TEST_F(AcceptBackoff, RunningOutOfDescriptorsIsLoggedOncePerEpisode) {
-    tuneOptions_ = [](ChatServerOptions& o) { o.acceptRetry = {10ms, 40ms}; };
+    options_.acceptRetry = {10ms, 40ms};
     ASSERT_TRUE(StartServer());
     for (std::size_t episode = 1; episode <= 2; ++episode) {
         SCOPED_TRACE("episode " + std::to_string(episode));

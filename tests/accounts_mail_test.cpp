@@ -1,5 +1,9 @@
 // Registration, passwords and mail over real sockets.
 #include "chat_fixture.h"
+
+#include <future>
+
+#include "commands/attempt_throttle.h"
 #include "storage/password_hash.h"
 #include "storage/text_file.h"
 #include "storage/user_database.h"
@@ -142,7 +146,7 @@ TEST_F(Accounts, LegacyPasswordsStillOpenAndAreUpgraded) {
 }
 
 TEST_F(Accounts, WrongPasswordsDelayOnlyTheGuesser) {
-    badPasswordDelay_ = 2s;
+    options_.badPasswordDelay = 2s;
     ASSERT_TRUE(StartServer({{"user.dat", LegacyRecord("Bob", "secret")}}));
     TestClient other(port_);
     other.Login("other");
@@ -162,6 +166,98 @@ TEST_F(Accounts, WrongPasswordsDelayOnlyTheGuesser) {
               "Bob\r\nPassword: *** Bad password, try another nick: ");
 }
 
+// After a few wrong passwords for one nickname from one address, that
+// address waits before it is asked for the password again; the nickname
+// stays free meanwhile, and neither its owner elsewhere nor the address's
+// other nicknames wait.
+TEST_F(Accounts, RepeatedWrongPasswordsHoldBackOnlyThatAddressAndNickname) {
+    options_.badPasswordDelay = 0ms;
+    options_.failedPasswordFirstHold = 1500ms;
+    ASSERT_TRUE(StartServer({{"user.dat", LegacyRecord("Bob", "secret") + LegacyRecord("Ann", "a")}}));
+    TestClient guesser(port_);
+    guesser.ExpectBanner("Hello there.\r\n");
+    for (int i = 0; i < AttemptThrottle::kFreeFailures; ++i) {
+        const std::string guess = "guess" + std::to_string(i);
+        guesser.Send("bob\r\n" + guess + "\r\n");
+        EXPECT_EQ(guesser.Read("bob\r\nPassword: *** Bad password, try another nick: "),
+                  "bob\r\nPassword: *** Bad password, try another nick: ");
+    }
+    guesser.Send("bob\r\n");
+    EXPECT_EQ(guesser.Read("bob\r\n"), "bob\r\n");
+    // While the guesser waits, the owner logs in from another address, and
+    // the same address logs in under another nickname.
+    TestClient owner(port_, "127.0.0.2");
+    LoginRegistered(owner, "Bob", "secret");
+    TestClient neighbour(port_);
+    LoginRegistered(neighbour, "Ann", "a");
+    OnServer([](ChatServer& s) {
+        int held = 0;
+        s.Clients().ForEachClientDown([&](TTcpSrvClient& c) { held += c.Paused() ? 1 : 0; });
+        EXPECT_EQ(held, 1);
+    });
+    EXPECT_EQ(guesser.Read("*** That nickname is in use.  Try another.\r\nNickname: "),
+              "*** That nickname is in use.  Try another.\r\nNickname: ");
+    // Each failure is logged with the address and the nickname, never the password.
+    int failures = 0;
+    for (const auto& line : observer_.LogLines()) {
+        EXPECT_EQ(line.find("guess"), std::string::npos) << line;
+        failures += line.ends_with("] 127.0.0.1: Bob failed to log in.  Bad password.") ? 1 : 0;
+    }
+    EXPECT_EQ(failures, AttemptThrottle::kFreeFailures);
+}
+
+// The legacy value "Error" would open for any password of 256 characters.
+TEST_F(Accounts, LegacyErrorValueOpensForNobody) {
+    ASSERT_TRUE(StartServer({{"user.dat", "Eve\r\nError\r\nY\r\nN\r\nN\r\nN\r\n"}}));
+    TestClient c(port_);
+    RefusedPassword(c, "Eve", std::string(256, 'x'));
+}
+
+// The password workers serve logins before password changes, and only so
+// many changes wait: beyond that the user is told to try again later.
+TEST_F(Accounts, PasswordWorkersServeLoginsFirstAndKeepTheQueueBounded) {
+    ASSERT_TRUE(StartServer({{"user.dat", LegacyRecord("Bob", "secret")}}));
+    TestClient carol(port_);
+    carol.Login("carol");
+    // Every worker busy until the test lets it go, and a full queue of changes behind them.
+    std::vector<std::promise<void>> release(PasswordWorker::kWorkers);
+    std::size_t queued = 0;
+    OnServer([&](ChatServer& s) {
+        for (auto& r : release)
+            s.state().passwords.Submit(PasswordWorker::Priority::kChange,
+                                       [gate = r.get_future().share()] { gate.wait(); }, [] {});
+        for (std::size_t i = 0; i < PasswordWorker::kMaxWaitingJobs; ++i)
+            queued += s.state().passwords.Submit(PasswordWorker::Priority::kChange, [] {},
+                                                 [&s] { s.Log("change done"); }) ? 1 : 0;
+    });
+    EXPECT_EQ(queued, PasswordWorker::kMaxWaitingJobs);
+    const std::string busy = "*** The server is busy.  Please try again in a moment.\r\n";
+    carol.Send("/reg pw\r\n");
+    EXPECT_EQ(carol.Collect(), "/reg pw\r\n" + busy);
+    OnServer([](ChatServer& s) { EXPECT_LT(s.state().users.FindUserRecord("carol"), 0); });
+
+    TestClient bob(port_);
+    AnswerPrompt(bob, "Bob", "secret");
+    // The login waits behind the busy workers too.
+    std::size_t waiting = 0;
+    for (int i = 0; i < 500 && waiting <= PasswordWorker::kMaxWaitingJobs; ++i) {
+        OnServer([&](ChatServer& s) { waiting = s.state().passwords.Waiting(); });
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(waiting, PasswordWorker::kMaxWaitingJobs + 1);
+    // One worker free: the login goes first.
+    release[0].set_value();
+    EXPECT_EQ(bob.ReadUntil(" joined\r\n"), "*** You have 0 messages.\r\nWelcome!\r\n*** Bob joined\r\n");
+    ASSERT_TRUE(observer_.WaitForLog("change done"));
+    for (std::size_t i = 1; i < release.size(); ++i) release[i].set_value();
+    std::vector<std::string> order;
+    for (const auto& line : observer_.LogLines()) {
+        if (line.ends_with("set nickname to: Bob")) order.push_back("login");
+        if (line.ends_with("change done") && (order.empty() || order.back() != "change")) order.push_back("change");
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"login", "change"}));
+}
+
 TEST_F(Accounts, RegistrationsAndMailSurviveARestart) {
     ASSERT_TRUE(StartServer({{"user.dat", LegacyRecord("Bob", "pw")}}));
     {
@@ -178,6 +274,36 @@ TEST_F(Accounts, RegistrationsAndMailSurviveARestart) {
     EXPECT_EQ(bob.Read("/read 1\r\n*** From: Ann : see you\r\n"), "/read 1\r\n*** From: Ann : see you\r\n");
     TestClient ann(port_);
     LoginRegistered(ann, "Ann", "pass");
+}
+
+// Typing a registered nickname claims it, but proves nothing: until the
+// password is right, nothing meant for that user reaches the connection.
+TEST_F(Accounts, NothingPrivateReachesAConnectionAskedForAPassword) {
+    ASSERT_TRUE(StartServer({{"user.dat", LegacyRecord("Ann", "a") + LegacyRecord("Bob", "b")}}));
+    TestClient ann(port_);
+    LoginRegistered(ann, "Ann", "a");
+    const std::vector<std::string> typed = {"Bob", "BOB"};
+    for (const auto& nick : typed) {
+        SCOPED_TRACE(nick);
+        TestClient impostor(port_);
+        impostor.ExpectBanner("Hello there.\r\n");
+        impostor.Send(nick + "\r\n");
+        EXPECT_EQ(impostor.Read(nick + "\r\nPassword: "), nick + "\r\nPassword: ");
+        const std::vector<CommandCase> cases = {
+            {"/m Bob = are you there", "*** User is not online.\r\n"},
+            {"/m bob = are you there", "*** User is not online.\r\n"},
+            {"/query bob", "*** User is not online.\r\n"},
+            {"/send Bob = for your eyes only", ""},
+        };
+        for (const auto& k : cases) {
+            SCOPED_TRACE(k.line);
+            ann.Send(k.line + "\r\n");
+            EXPECT_EQ(ann.Collect(), k.line + "\r\n" + k.reply);
+        }
+        EXPECT_EQ(impostor.Collect(), "");
+        impostor.CloseSocket();
+        ann.ReadUntil("*** Bob disconnected\r\n");
+    }
 }
 
 class Mail : public Accounts {
@@ -204,7 +330,6 @@ TEST_F(Mail, SendReadAndDelete) {
     Expect(*ann_, {
         {"/send Bob = hello", ""},
         {"/send nobody = hi", "*** Recipient: nobody is not registered.\r\n"},
-        {"/send bob = hi", "*** Recipient: bob is not registered.\r\n"},  // registration is exact
         {"/SEND Bob = 2 = 3", ""},                                        // later "=" belong to the message
         // The nickname ends two characters before the "=", whatever stands there.
         {"/send Bob=x", "*** Recipient: Bo is not registered.\r\n"},
@@ -262,19 +387,40 @@ TEST_F(Mail, UnregisteredUsersAndOfflineRecipients) {
         {"/read", "*** You are not registered.\r\n"},
         {"/del 1", "*** You are not registered.\r\n"},
     });
-    // Mail for somebody offline waits for the next login, and the notice
-    // reaches whoever is online under the name in any letter case.
-    TestClient bob(port_);
-    bob.Login("bob");
-    ann_->ReadUntil("*** bob joined\r\n");
+    ann_->ReadUntil("*** carol joined\r\n");
+    // Mail for somebody offline waits for the next login.
     Expect(*ann_, {{"/send Bob = while you were out", ""}, {"/send Bob = and again", ""}});
-    EXPECT_EQ(bob.Collect(), "*** You have a new message.  Type /read to list your messages.\r\n"
-                             "*** You have a new message.  Type /read to list your messages.\r\n");
-    Expect(bob, {{"/read", "*** You are not registered.\r\n"}});
-    TestClient real(port_);
-    bob.CloseSocket();
-    ASSERT_TRUE(observer_.WaitForLog("Client disconnecting: bob"));
-    LoginRegistered(real, "Bob", "b", 2);
+    TestClient bob(port_);
+    LoginRegistered(bob, "Bob", "b", 2);
+}
+
+// Mail addressed in another letter case goes to the registered spelling.
+TEST_F(Mail, RecipientInAnyLetterCase) {
+    TestClient bob(port_);
+    LoginRegistered(bob, "Bob", "b");
+    ann_->ReadUntil("*** Bob joined\r\n");
+    Expect(*ann_, {{"/send bob = lower", ""}, {"/send BOB = upper", ""}});
+    const std::string notice = "*** You have a new message.  Type /read to list your messages.\r\n";
+    EXPECT_EQ(bob.Collect(), notice + notice);
+    Expect(bob, {
+        {"/read", "*** You have 2 messages.\r\n"},
+        {"/read 1", "*** From: Ann : lower\r\n"},
+        {"/read 2", "*** From: Ann : upper\r\n"},
+    });
+}
+
+// /reg refuses a nickname that is registered in another letter case.
+TEST_F(Accounts, RegRefusesNicknameRegisteredInAnotherCase) {
+    ASSERT_TRUE(StartServer({{"user.dat", LegacyRecord("Bob", "b")}}));
+    TestClient user(port_);
+    user.Login("temp");
+    // A name no login can reach any more: the connection is given it directly.
+    OnServer([](ChatServer& s) { FindClient(s, "temp")->SetNick("bob"); });
+    user.Send("/reg pw\r\n");
+    EXPECT_EQ(user.Read("/reg pw\r\n*** You may not reregister.\r\n"), "/reg pw\r\n*** You may not reregister.\r\n");
+    OnServer([](ChatServer& s) {
+        EXPECT_EQ(s.state().users.Lines().size(), static_cast<std::size_t>(UserDatabase::kRecordLines));
+    });
 }
 
 }  // namespace

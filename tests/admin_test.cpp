@@ -2,10 +2,13 @@
 #include <filesystem>
 
 #include "chat_fixture.h"
+#include "commands/attempt_throttle.h"
 #include "storage/text_file.h"
 
 namespace qm::test {
 namespace {
+
+using namespace std::chrono_literals;
 
 class AdminTest : public ChatServerFixture {
 protected:
@@ -20,6 +23,52 @@ protected:
         EXPECT_EQ(alice_->Collect(), line + "\r\n" + reply);
     }
 };
+
+// Guessing the administrator password does not scale with connections.
+class AdminGuessing : public ChatServerFixture {
+protected:
+    void Start() {
+        LogInThree("Bob", "127.0.0.2");
+        OnServer([](ChatServer& s) { s.SetSetting("AdminPass", "secret"); });
+    }
+    int BadPassLogLines() const {
+        int n = 0;
+        for (const auto& line : observer_.LogLines())
+            n += line.find("attempted to log in as admin.  Bad pass: Failed.") != std::string::npos ? 1 : 0;
+        return n;
+    }
+    void Guess(TestClient& c) {
+        c.Send("/admin guess\r\n");
+        EXPECT_EQ(c.ReadUntil("*** No such command.\r\n"), "/admin guess\r\n*** No such command.\r\n");
+    }
+};
+
+TEST_F(AdminGuessing, ChecksTakeTurnsServerWide) {
+    options_.adminCheckInterval = 1500ms;
+    Start();
+    Guess(*alice_);
+    // Another connection, from another address, waits for its turn.
+    bob_->Send("/admin guess\r\n");
+    EXPECT_EQ(bob_->Read("/admin guess\r\n"), "/admin guess\r\n");
+    EXPECT_EQ(carol_->Collect(), "");
+    EXPECT_EQ(BadPassLogLines(), 1);
+    EXPECT_EQ(bob_->ReadUntil("*** No such command.\r\n"), "*** No such command.\r\n");
+    EXPECT_EQ(BadPassLogLines(), 2);
+}
+
+TEST_F(AdminGuessing, AnAddressThatFailedOftenIsHeldBack) {
+    options_.badPasswordDelay = 0ms;
+    options_.failedPasswordFirstHold = 1500ms;
+    Start();
+    for (int i = 0; i < AttemptThrottle::kFreeFailures; ++i) Guess(*alice_);
+    alice_->Send("/admin guess\r\n");
+    EXPECT_EQ(alice_->Read("/admin guess\r\n"), "/admin guess\r\n");
+    // Other addresses are not held back.
+    Guess(*bob_);
+    EXPECT_EQ(BadPassLogLines(), AttemptThrottle::kFreeFailures + 1);
+    EXPECT_EQ(alice_->ReadUntil("*** No such command.\r\n"), "*** No such command.\r\n");
+    EXPECT_EQ(BadPassLogLines(), AttemptThrottle::kFreeFailures + 2);
+}
 
 struct RefusalCase {
     std::string line;

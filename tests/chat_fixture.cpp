@@ -129,17 +129,22 @@ bool ChatServerFixture::RestartServer() {
     return Run();
 }
 
-bool ChatServerFixture::Run() {
+ChatServerOptions ChatServerFixture::TestTimings() {
     ChatServerOptions options;
-    options.dataDir = dataDir_;
-    options.preferencesFile = dataDir_ / "preferences";
-    options.listenAddresses = listenAddresses_;
     options.writeBehindDelay = 50ms;
+    options.badPasswordDelay = 300ms;
+    options.adminCheckInterval = 0ms;
     options.saveRetryDelay = 50ms;
     options.saveRetryLimit = 200ms;
-    options.badPasswordDelay = badPasswordDelay_;
+    options.listenAddresses = {"127.0.0.1"};
+    return options;
+}
+
+bool ChatServerFixture::Run() {
+    ChatServerOptions options = options_;
+    options.dataDir = dataDir_;
+    options.preferencesFile = dataDir_ / "preferences";
     options.clock = &clock_;
-    if (tuneOptions_) tuneOptions_(options);
     server_ = std::make_unique<ChatServer>(io_, observer_, LinkForServer(), options);
     ServerCreated(*server_);
     const bool ok = server_->StartUp();

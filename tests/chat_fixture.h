@@ -178,13 +178,12 @@ protected:
     std::thread thread_;
     unsigned short port_ = 0;
     bool started_ = false;
-    std::chrono::milliseconds badPasswordDelay_{300};
-    // Where the server listens; empty for every interface, IPv6 and IPv4.
-    std::vector<std::string> listenAddresses_{"127.0.0.1"};
-    // Shortens the timers a test waits for; the others keep their production values.
-    std::function<void(ChatServerOptions&)> tuneOptions_;
+    // The server's timers, shortened so that no test waits long; a test
+    // sets the one it looks at before it starts the server.
+    ChatServerOptions options_ = TestTimings();
 
 private:
+    static ChatServerOptions TestTimings();
     bool Run();
 };
 

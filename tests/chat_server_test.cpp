@@ -273,7 +273,7 @@ TEST_F(Connections, BannedAddressGetsMessageThenPromptThenClose) {
         {"::2", "::1", false},
         {"::", "127.0.0.8", false},
     };
-    listenAddresses_ = {"::1", "127.0.0.1"};
+    options_.listenAddresses = {"::1", "127.0.0.1"};
     for (const auto& c : cases) {
         SCOPED_TRACE("entry '" + c.entry + "', address " + c.address);
         ASSERT_TRUE(StartServer({{"bans.txt", c.entry + "\r\n"}}));
@@ -298,7 +298,7 @@ TEST_F(Connections, IPv6AndIPv4ClientsTalkToEachOther) {
     for (const std::vector<std::string>& addresses :
          {std::vector<std::string>{}, std::vector<std::string>{"::1", "127.0.0.1"}}) {
         SCOPED_TRACE(addresses.empty() ? "every interface" : "::1 and 127.0.0.1");
-        listenAddresses_ = addresses;
+        options_.listenAddresses = addresses;
         ASSERT_TRUE(StartServer());
         {
             TestClient six(port_, "::1");

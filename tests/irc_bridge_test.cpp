@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "irc_bridge_fixture.h"
+#include "storage/user_database.h"
 
 namespace qm::test {
 namespace {
@@ -190,6 +191,24 @@ TEST_F(IrcBridge_, DotCommandsOfIrcUsers) {
     EXPECT_EQ(LinesThrough(*ann, notice + "Help:"),
               (std::vector<std::string>{kToChannel + "*** alice has left.", kToChannel + "*** bob has left.",
                                         notice + "Help:"}));
+}
+
+// A connection that has typed a registered nickname but not its password
+// is not that user: .m does not reach it.
+TEST_F(IrcBridge_, DotMessageSkipsAConnectionAskedForAPassword) {
+    auto ann = IrcUserInQuill(irc_->Port(), "ann");
+    Connect({"alice"}, {{"user.dat", "Dave\r\n" + EncodePassword("Dave", "pw") + "\r\nY\r\nN\r\nN\r\nN\r\n"}});
+    Do("alice", "/j IRC");
+    TestClient impostor(port_);
+    impostor.ExpectBanner("Hello there.\r\n");
+    impostor.Send("Dave\r\n");
+    EXPECT_EQ(impostor.Read("Dave\r\nPassword: "), "Dave\r\nPassword: ");
+    BringLinkUp();
+    ann->WaitFor(kLinkPrefix + " JOIN :#quill");
+    U("alice").Collect();
+    ann->Send("PRIVMSG #quill :.m dave = are you there");
+    EXPECT_EQ(ann->ReadLine(), kLinkPrefix + " NOTICE ann :User is not online.");
+    EXPECT_EQ(impostor.Collect(), "");
 }
 
 TEST_F(IrcBridge_, ChannelSpyModeCarriesIrcOnly) {

@@ -44,7 +44,7 @@ struct TimeoutCase {
 };
 
 TEST_F(LoginLimits, ConnectionsStillLoggingInAreClosedWhenTheirTimeIsUp) {
-    tuneOptions_ = [](ChatServerOptions& o) { o.loginTimeout = 300ms; };
+    options_.loginTimeout = 300ms;
     const std::string zed = "Zed\r\n" + EncodePassword("Zed", "pw") + "\r\nY\r\nN\r\nN\r\nN\r\n";
     ASSERT_TRUE(StartServer({{"user.dat", zed}}));
     const std::string handshake(kGameHandshake);

@@ -153,10 +153,79 @@ TEST_F(Login, StoredSettingsGiveEchoAndRoles) {
     OnServer([](ChatServer& s) { EXPECT_FALSE(FindClient(s, "Cut")->IsServOp); });
 }
 
-TEST_F(Login, RegistrationLookupIsCaseSensitive) {
+struct SpellingCase {
+    std::string typed, password;
+    std::string joined;  // the nickname the user gets, or empty when the password is refused
+};
+
+// A nickname typed in another letter case is the registered one: it asks
+// for that record's password and gives the registered spelling. A record
+// spelt exactly as typed comes first, so a file that holds "Ann" and "ann"
+// keeps both.
+TEST_F(Login, RegisteredNicknameInAnyLetterCase) {
+    ASSERT_TRUE(StartServer({{"user.dat", Record("Bob", "secret") + Record("Ann", "first") + Record("ann", "other")}}));
+    const std::vector<SpellingCase> cases = {
+        {"BOB", "secret", "Bob"}, {"bob", "secret", "Bob"},  {"Bob", "secret", "Bob"}, {"bOB", "wrong", ""},
+        {"Ann", "first", "Ann"},  {"ann", "other", "ann"},   {"ANN", "first", "Ann"},  {"ann", "first", ""},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.typed + " " + k.password);
+        TestClient c(port_);
+        c.ExpectBanner("Hello there.\r\n");
+        c.Send(k.typed + "\r\n");
+        EXPECT_EQ(c.Read(k.typed + "\r\nPassword: "), k.typed + "\r\nPassword: ");
+        c.Send(k.password + "\r\n");
+        if (k.joined.empty()) {
+            EXPECT_EQ(c.Read("*** Bad password, try another nick: "), "*** Bad password, try another nick: ");
+            continue;
+        }
+        const std::string in = "*** You have 0 messages.\r\nWelcome!\r\n*** " + k.joined + " joined\r\n";
+        EXPECT_EQ(c.ReadUntil(" joined\r\n"), in);
+        EXPECT_EQ(Read(k.joined, &TTcpSrvClient::Nick), k.joined);
+        c.CloseSocket();
+        ASSERT_TRUE(observer_.WaitForLog("Client disconnecting: " + k.joined));
+        observer_.Clear();
+    }
+}
+
+TEST_F(Login, NickChangeToRegisteredNicknameInAnyLetterCase) {
     ASSERT_TRUE(StartServer({{"user.dat", Record("Bob", "secret")}}));
+    TestClient other(port_), user(port_);
+    other.Login("other");
+    user.Login("temp");
+    other.Read("*** temp joined\r\n");
+    user.Send("/n BOB\r\n");
+    EXPECT_EQ(user.Read("/n BOB\r\nPassword: "), "/n BOB\r\nPassword: ");
+    user.Send("secret\r\n");
+    const std::string in = "*** You have 0 messages.\r\nWelcome!\r\n*** temp is now known as Bob\r\n";
+    EXPECT_EQ(user.ReadUntil("known as Bob\r\n"), in);
+    EXPECT_EQ(other.Read("*** temp is now known as Bob\r\n"), "*** temp is now known as Bob\r\n");
+    OnServer([](ChatServer& s) { EXPECT_EQ(s.OnlineUsers(), (std::vector<std::string>{"Bob", "other"})); });
+}
+
+// A password prompt holds the nickname only for a while: an unanswered
+// login prompt closes the connection, an unanswered /n prompt is refused
+// like a wrong password.
+TEST_F(Login, UnansweredPasswordPromptRunsOut) {
+    options_.passwordPromptTimeout = std::chrono::milliseconds(300);
+    ASSERT_TRUE(StartServer({{"user.dat", Record("Bob", "secret")}}));
+    TestClient user(port_);
+    user.Login("temp");
+    user.Send("/n bob\r\n");
+    EXPECT_EQ(user.Read("/n bob\r\nPassword: "), "/n bob\r\nPassword: ");
+    EXPECT_EQ(user.ReadUntil("\r\n"), "*** Bad password.  Returning to your old nick.\r\n");
+    EXPECT_EQ(Read("temp", &TTcpSrvClient::Nick), "temp");
+    EXPECT_FALSE(Get("temp", &TTcpSrvClient::AwaitingNickPassword));
+
+    TestClient idle(port_);
+    idle.ExpectBanner("Hello there.\r\n");
+    idle.Send("Bob\r\n");
+    EXPECT_EQ(idle.ReadToClose(), "Bob\r\nPassword: Login timed out.\r\n");
+    // The nickname is free again.
     TestClient bob(port_);
-    bob.Login("bob");  // no password asked
+    bob.ExpectBanner("Hello there.\r\n");
+    bob.Send("Bob\r\nsecret\r\n");
+    EXPECT_EQ(bob.ReadUntil(" joined\r\n"), "Bob\r\nPassword: *** You have 0 messages.\r\nWelcome!\r\n*** Bob joined\r\n");
 }
 
 TEST_F(Login, NicknameChangePassword) {

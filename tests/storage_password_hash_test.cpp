@@ -29,5 +29,12 @@ TEST(StoragePasswordHash, LegacyValuesOpenAsTheyAlwaysDid) {
     EXPECT_FALSE(VerifyPassword("", "Bob", "secret"));  // a record cut short
 }
 
+// "Error" is what the legacy scheme stores for an empty password, and what
+// it computes for every password of 256 characters: it opens for nobody.
+TEST(StoragePasswordHash, LegacyErrorValueNeverOpens) {
+    for (const std::string& password : {std::string(256, 'x'), std::string(512, 'y'), std::string(), std::string("Error")})
+        EXPECT_FALSE(VerifyPassword("Error", "Bob", password)) << password.size();
+}
+
 }  // namespace
 }  // namespace qm

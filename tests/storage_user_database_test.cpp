@@ -84,21 +84,29 @@ protected:
     int changes_ = 0;
 };
 
+struct LookupCase {
+    std::string nick;
+    int index;
+};
+
 TEST_F(StorageUserDatabase, FindUserRecordLooksAtNicknameLinesOnly) {
     LoadLines({"Bob", "Carl", "Y", "N", "N", "N", "Amy", "x", "N", "Y", "N", "N"});
-    EXPECT_EQ(db_.FindUserRecord("Bob"), 0);
-    EXPECT_EQ(db_.FindUserRecord("Amy"), 6);
-    EXPECT_EQ(db_.FindUserRecord("bob"), -1);
-    EXPECT_EQ(db_.FindUserRecord("BOB"), -1);
-    EXPECT_EQ(db_.FindUserRecord("Carl"), -1);  // a password line, not a nickname
-    EXPECT_EQ(db_.FindUserRecord("Y"), -1);
-    EXPECT_EQ(db_.FindUserRecord(""), -1);
+    const std::vector<LookupCase> cases = {
+        {"Bob", 0}, {"Amy", 6}, {"bob", 0}, {"BOB", 0}, {"aMY", 6},
+        {"Carl", -1},  // a password line, not a nickname
+        {"carl", -1}, {"Y", -1}, {"y", -1}, {"", -1}, {"Bo", -1},
+    };
+    for (const auto& k : cases) EXPECT_EQ(db_.FindUserRecord(k.nick), k.index) << k.nick;
     EXPECT_EQ(changes_, 0);
 }
 
-TEST_F(StorageUserDatabase, FindUserRecordTakesTheFirstOfDuplicates) {
-    LoadLines({"Bob", "1", "Y", "N", "N", "N", "Bob", "2", "Y", "N", "N", "N"});
-    EXPECT_EQ(db_.FindUserRecord("Bob"), 0);
+TEST_F(StorageUserDatabase, FindUserRecordPrefersTheExactSpellingThenTheFirst) {
+    LoadLines({"Bob", "1", "Y", "N", "N", "N", "Bob", "2", "Y", "N", "N", "N",  //
+               "ann", "3", "Y", "N", "N", "N", "Ann", "4", "Y", "N", "N", "N", "ANN", "5", "Y", "N", "N", "N"});
+    const std::vector<LookupCase> cases = {
+        {"Bob", 0}, {"bob", 0}, {"ann", 12}, {"Ann", 18}, {"ANN", 24}, {"aNN", 12},
+    };
+    for (const auto& k : cases) EXPECT_EQ(db_.FindUserRecord(k.nick), k.index) << k.nick;
 }
 
 TEST_F(StorageUserDatabase, CutShortRecordReadsEmptyAndPadsOnChange) {

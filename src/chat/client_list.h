@@ -43,6 +43,16 @@ public:
         WalkDown(byNick_, nick, f);
     }
 
+    // The holders of `nick` whom a private line may reach: a connection
+    // still asked for the password of a registered nickname has not shown
+    // that it is that user, so what is meant for the user never reaches it.
+    template <typename F>
+    void ForEachRecipientDown(std::string_view nick, F&& f) const {
+        ForEachHolderDown(nick, [&](TTcpSrvClient& holder) {
+            if (!holder.AwaitingPassword()) f(holder);
+        });
+    }
+
     // The first client, from the top down, whose nickname equals `nick`
     // ignoring letter case; nullptr when nobody has it.
     TTcpSrvClient* FindByNick(std::string_view nick) const;

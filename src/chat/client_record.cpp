@@ -1,6 +1,7 @@
 #include "chat/client_record.h"
 
 #include "chat/client_events.h"
+#include "net/output_scheduler.h"
 
 #include <utility>
 
@@ -45,6 +46,20 @@ void TTcpSrvClient::SendStr(std::string_view text) {
     if (!output) return;
     TerminalInput::AppendEscaped(text, *output);
     OutputAppended();
+}
+
+void TTcpSrvClient::StartPromptTimer(std::chrono::milliseconds limit, std::function<void(TTcpSrvClient&)> expired) {
+    if (!promptTimer_) promptTimer_ = std::make_unique<asio::steady_timer>(scheduler().io());
+    promptTimer_->expires_after(limit);
+    promptTimer_->async_wait([weak = std::weak_ptr<TTcpSrvClient>(Self()), expired = std::move(expired)](
+                                 std::error_code ec) {
+        const auto self = weak.lock();
+        if (!ec && self && self->Connected()) expired(*self);
+    });
+}
+
+void TTcpSrvClient::StopPromptTimer() {
+    if (promptTimer_) promptTimer_->cancel();
 }
 
 void TTcpSrvClient::SyncEchoOption() {

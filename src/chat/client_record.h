@@ -4,7 +4,10 @@
 // (telnet negotiation, line editing, echo). The nickname and the channel
 // change only through their setters, which keep the client list's indexes
 // (by nickname, by channel) current.
+#include <asio/steady_timer.hpp>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -109,6 +112,12 @@ public:
     // of the nickname it logs in with.
     bool LoggingIn() const { return AwaitingNick || AwaitingLoginPassword; }
 
+    // A prompt that must be answered in time: `expired` runs on the loop
+    // after `limit` unless StopPromptTimer (or another start) comes first,
+    // and never once the connection has closed.
+    void StartPromptTimer(std::chrono::milliseconds limit, std::function<void(TTcpSrvClient&)> expired);
+    void StopPromptTimer();
+
 private:
     void OnReceived(std::string_view bytes) override;
     void OnResumed() override { DeliverLines(); }
@@ -124,6 +133,8 @@ private:
     std::string channel_;
     TerminalInput input_;
     bool lineEcho_ = true;
+    // Made when first needed: most connections are never asked for a password.
+    std::unique_ptr<asio::steady_timer> promptTimer_;
 };
 
 }  // namespace qm

@@ -10,18 +10,23 @@ namespace {
 
 // Hashes `password` on a worker while the client's later lines wait, then
 // runs `store` with the stored form on the loop thread; `store` lets the
-// client's lines in again (Resume, or ReplyWhenSaved).
+// client's lines in again (Resume, or ReplyWhenSaved). When too many jobs
+// wait already, the user is told so and nothing changes.
 void WithHashedPassword(ChatState& state, TTcpSrvClient& client, std::string password,
                         std::function<void(TTcpSrvClient&, std::string)> store) {
-    client.Pause();
     std::weak_ptr<TTcpSrvClient> weak = client.Self();
-    state.passwords.Hash(std::move(password), [&state, weak, store = std::move(store)](std::string stored) {
+    auto stored = [&state, weak, store = std::move(store)](std::string hash) {
         const auto c = weak.lock();
         if (!c || !c->Connected()) return;
-        if (!stored.empty()) return store(*c, std::move(stored));
+        if (!hash.empty()) return store(*c, std::move(hash));
         Reply(state, *c, " Your password could not be stored.  Please try again later.\r\n");
         c->Resume();
-    });
+    };
+    const bool queued = state.passwords.Hash(std::move(password), std::move(stored));
+    if (queued)
+        client.Pause();
+    else
+        ReplyServerBusy(state, client);
 }
 
 }  // namespace

@@ -46,9 +46,7 @@ void RoleNotice(const ChatState& state, const TTcpSrvClient& sender, bool TTcpSr
     });
 }
 
-}  // namespace
-
-void CmdAdmin(ChatState& state, TTcpSrvClient& client, std::string_view password) {
+void CheckAdminPassword(ChatState& state, TTcpSrvClient& client, std::string_view password) {
     const std::string& adminPass = state.settings.AdminPass;
     if (adminPass.empty()) {
         Reply(state, client, " No such command.\r\n");
@@ -58,10 +56,12 @@ void CmdAdmin(ChatState& state, TTcpSrvClient& client, std::string_view password
     if (!EqualsIgnoreCase(password, adminPass)) {
         Reply(state, client, " No such command.\r\n");
         LogAction(state, client, " attempted to log in as admin.  Bad pass: Failed.");
+        state.adminAttempts.Failed(client.PeerAddr, state.clock.Now());
         // Like a wrong user password: guessing must be slow.
         client.PauseFor(state.badPasswordDelay);
         return;
     }
+    state.adminAttempts.Succeeded(client.PeerAddr);
     const Settings& s = state.settings;
     Reply(state, client,
           " Admin mode enabled.  Here's some commands:\r\n/=sop <nick> Promotes <nick> to " + s.ServOP +
@@ -69,6 +69,29 @@ void CmdAdmin(ChatState& state, TTcpSrvClient& client, std::string_view password
               "\r\n/=spy <nick> Promotes <nick> to a spy\r\n");
     LogAction(state, client, " has logged in as an admin.");
     client.IsAdmin = true;
+}
+
+}  // namespace
+
+void CmdAdmin(ChatState& state, TTcpSrvClient& client, std::string_view password) {
+    if (state.settings.AdminPass.empty()) {
+        // No password to guess: refused at once.
+        CheckAdminPassword(state, client, password);
+        return;
+    }
+    // Guessing must not scale with connections: an address that has failed
+    // often waits first, and then every check waits its turn server-wide.
+    const auto hold = state.adminAttempts.HoldFor(client.PeerAddr, state.clock.Now());
+    client.PauseThen(hold, [&state, &client, password = std::string(password)] {
+        state.adminChecks.Add([&state, weak = std::weak_ptr<TTcpSrvClient>(client.Self()), password] {
+            const auto c = weak.lock();
+            if (!c || !c->Connected()) return false;
+            // A wrong password pauses the client again at once.
+            c->Resume();
+            CheckAdminPassword(state, *c, password);
+            return true;
+        });
+    });
 }
 
 void CmdPromoteServOp(ChatState& state, TTcpSrvClient& client, std::string_view nick) {

@@ -114,14 +114,8 @@ void CmdNick(ChatState& state, TTcpSrvClient& client, std::string_view line) {
         Reply(state, client, " That nickname is in use.  Try another.\r\n");
         return;
     }
-    if (state.users.FindUserRecord(name) >= 0) {
-        // The new nickname is held while its password is awaited; the
-        // password step settles the change.
-        client.SendStr("Password: ");
-        client.AuxNick = client.Nick();
-        client.SetNick(name);
-        client.AwaitingNickPassword = true;
-        client.SetLineEcho(false);
+    if (const int record = state.users.FindUserRecord(name); record >= 0) {
+        AskNickChangePassword(state, client, record);
         return;
     }
 

@@ -10,7 +10,9 @@
 #include "chat/client_list.h"
 #include "chat/client_record.h"
 #include "chat/online_users.h"
+#include "commands/attempt_throttle.h"
 #include "commands/password_worker.h"
+#include "commands/turn_queue.h"
 #include "irc/irc_link.h"
 #include "storage/ascii.h"
 #include "storage/clock.h"
@@ -33,6 +35,14 @@ struct ChatState {
     PasswordWorker& passwords;
     // How long a wrong password holds back the client's next line.
     std::chrono::milliseconds badPasswordDelay;
+    // How long a password prompt waits for its answer.
+    std::chrono::milliseconds passwordPromptTimeout;
+    // Wrong passwords of a nickname, per address and nickname.
+    AttemptThrottle loginAttempts;
+    // Wrong /admin passwords, per address.
+    AttemptThrottle adminAttempts;
+    // Where /admin passwords wait for their turn.
+    TurnQueue& adminChecks;
     // Where the data files are (bans.txt is written by /ban).
     std::filesystem::path dataDir;
     // Shows an error to the operator ("Cannot create file ...").
@@ -64,6 +74,11 @@ inline void ReplyWhenSaved(ChatState& state, TTcpSrvClient& client, std::string 
         Reply(state, *c, text);
         c->Resume();
     });
+}
+
+// The password workers have too many jobs waiting; nothing was done.
+inline void ReplyServerBusy(const ChatState& state, TTcpSrvClient& client) {
+    Reply(state, client, " The server is busy.  Please try again in a moment.\r\n");
 }
 
 }  // namespace qm

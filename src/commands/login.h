@@ -11,6 +11,12 @@ inline constexpr std::size_t kMaxNickLength = 35;
 // Some connected client (the asker included) has this nickname, letter case ignored.
 bool NicknameInUse(const ChatState& state, std::string_view nick);
 
+// The nickname of the record at `record` was typed at the nickname prompt,
+// or with /n: the connection holds it, in its registered spelling, while
+// the password is awaited.
+void AskLoginPassword(ChatState& state, TTcpSrvClient& client, int record);
+void AskNickChangePassword(ChatState& state, TTcpSrvClient& client, int record);
+
 void HandleNicknameLine(ChatState& state, TTcpSrvClient& client, std::string_view line);
 void HandleLoginPassword(ChatState& state, TTcpSrvClient& client, std::string_view password);
 void HandleNickChangePassword(ChatState& state, TTcpSrvClient& client, std::string_view password);

@@ -41,16 +41,19 @@ void CmdSend(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     // (1-based); the nickname ends two characters before it.
     const std::size_t equals = FindSplittingEquals(line, 8);
     if (equals == std::string_view::npos) return;
-    const std::string recipient(line.substr(6, equals - 7));
+    const std::string typed(line.substr(6, equals - 7));
     const std::string_view message = line.substr(equals + 2 <= line.size() ? equals + 2 : line.size());
     // A record of the pseudo-name (older versions let a game client register
     // it) would hand the mail to whichever game client has not named itself.
-    if (IsChoosingNickname(recipient) || state.users.FindUserRecord(recipient) < 0) {
-        Reply(state, client, " Recipient: " + recipient + " is not registered.\r\n");
+    const int record = IsChoosingNickname(typed) ? -1 : state.users.FindUserRecord(typed);
+    if (record < 0) {
+        Reply(state, client, " Recipient: " + typed + " is not registered.\r\n");
         return;
     }
+    // Mail is kept under the registered spelling, where its owner looks for it.
+    const std::string recipient = state.users.RecordLine(record, UserDatabase::kNick);
     if (state.mail.CountFor(recipient) >= MailStore::kMaxMessages) {
-        Reply(state, client, " " + recipient + "'s mailbox is full.\r\n");
+        Reply(state, client, " " + typed + "'s mailbox is full.\r\n");
         return;
     }
     state.mail.Append(recipient, client.Nick(), message);
@@ -58,7 +61,7 @@ void CmdSend(ChatState& state, TTcpSrvClient& client, std::string_view line) {
     // pipelines mail is held to the pace of the writes.
     client.Pause();
     state.whenSaved([&state, sender = std::weak_ptr<TTcpSrvClient>(client.Self()), recipient] {
-        state.clients.ForEachHolderDown(recipient, [&](TTcpSrvClient& other) {
+        state.clients.ForEachRecipientDown(recipient, [&](TTcpSrvClient& other) {
             Reply(state, other, " You have a new message.  Type /read to list your messages.\r\n");
         });
         const auto c = sender.lock();

@@ -42,7 +42,7 @@ void CmdQuery(ChatState& state, TTcpSrvClient& client, std::string_view nick) {
         return;
     }
     bool found = false;
-    state.clients.ForEachHolderDown(nick, [&](TTcpSrvClient&) {
+    state.clients.ForEachRecipientDown(nick, [&](TTcpSrvClient&) {
         found = true;
         Reply(state, client, " Beginning query with " + std::string(nick) + "\r\n");
         client.QueryMode = true;

@@ -134,8 +134,9 @@ std::vector<std::string> RegisteredNicks(const ChatState& state) {
 }
 
 std::optional<RecordRoles> StoredRolesOf(const ChatState& state, std::string_view nick) {
+    // The editor names records exactly as it listed them.
     const int index = state.users.FindUserRecord(nick);
-    if (index < 0) return std::nullopt;
+    if (index < 0 || state.users.RecordLine(index, UserDatabase::kNick) != nick) return std::nullopt;
     return RecordRoles{YesNo(state.users.RecordLine(index, UserDatabase::kServOp)),
                        YesNo(state.users.RecordLine(index, UserDatabase::kChanOp)),
                        YesNo(state.users.RecordLine(index, UserDatabase::kSpy))};
@@ -177,10 +178,12 @@ void WriteUserRecord(ChatState& state, std::string nick, std::string password, R
     }
     // The record is looked up again when the hash is back: it may have
     // changed or gone meanwhile.
-    state.passwords.Hash(std::move(password), [&state, nick = std::move(nick), roles,
-                                               done = std::move(done)](std::string stored) {
-        done(!stored.empty() && WriteRecordLines(state.users, nick, stored, roles));
+    auto finish = std::make_shared<std::function<void(bool)>>(std::move(done));
+    const bool queued = state.passwords.Hash(std::move(password), [&state, nick = std::move(nick), roles,
+                                                                   finish](std::string stored) {
+        (*finish)(!stored.empty() && WriteRecordLines(state.users, nick, stored, roles));
     });
+    if (!queued) (*finish)(false);
 }
 
 }  // namespace qm

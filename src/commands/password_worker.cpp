@@ -6,40 +6,71 @@
 
 namespace qm {
 
-PasswordWorker::PasswordWorker(asio::io_context& loop) : loop_(loop), pool_(2) {}
+PasswordWorker::PasswordWorker(asio::io_context& loop) : loop_(loop), pool_(kWorkers) {}
 
 PasswordWorker::~PasswordWorker() {
+    alive_.reset();
     pool_.stop();
     pool_.join();
 }
 
-template <typename Result, typename Work>
-void PasswordWorker::Run(Work work, std::function<void(Result)> done) {
-    asio::post(pool_, [this, work = std::move(work), done = std::move(done)]() mutable {
-        Result result{};
-        try {
-            work(result);
-        } catch (const std::exception&) {
-            // Out of memory: the result stays as far as it got (an empty
-            // hash; a legacy value that matched is kept as it is).
+bool PasswordWorker::Submit(Priority priority, std::function<void()> work, std::function<void()> done) {
+    auto& queue = waiting_[static_cast<int>(priority)];
+    if (queue.size() >= kMaxWaitingJobs) return false;
+    queue.push_back({std::move(work), std::move(done)});
+    StartJobs();
+    return true;
+}
+
+void PasswordWorker::StartJobs() {
+    for (auto& queue : waiting_) {
+        while (running_ < kWorkers && !queue.empty()) {
+            Job job = std::move(queue.front());
+            queue.pop_front();
+            ++running_;
+            asio::post(pool_, [this, alive = std::weak_ptr<int>(alive_), job = std::move(job)]() mutable {
+                job.work();
+                asio::post(loop_, [this, alive, done = std::move(job.done)] {
+                    if (alive.expired()) return;
+                    --running_;
+                    done();
+                    StartJobs();
+                });
+            });
         }
-        asio::post(loop_, [result = std::move(result), done = std::move(done)]() mutable { done(std::move(result)); });
-    });
+    }
 }
 
-void PasswordWorker::Hash(std::string password, std::function<void(std::string)> done) {
-    Run<std::string>([password = std::move(password)](std::string& stored) { stored = HashPassword(password); },
-                     std::move(done));
-}
+std::size_t PasswordWorker::Waiting() const { return waiting_[0].size() + waiting_[1].size(); }
 
-void PasswordWorker::Check(std::string stored, std::string nick, std::string password,
-                           std::function<void(PasswordCheck)> done) {
-    Run<PasswordCheck>(
-        [stored = std::move(stored), nick = std::move(nick), password = std::move(password)](PasswordCheck& check) {
-            check.matches = VerifyPassword(stored, nick, password);
-            if (check.matches && !IsPasswordHash(stored)) check.upgraded = HashPassword(password);
+bool PasswordWorker::Hash(std::string password, std::function<void(std::string)> done) {
+    auto stored = std::make_shared<std::string>();
+    return Submit(
+        Priority::kChange,
+        [stored, password = std::move(password)] {
+            try {
+                *stored = HashPassword(password);
+            } catch (const std::exception&) {
+                // Out of memory: the hash stays empty.
+            }
         },
-        std::move(done));
+        [stored, done = std::move(done)] { done(std::move(*stored)); });
+}
+
+bool PasswordWorker::Check(std::string stored, std::string nick, std::string password,
+                           std::function<void(PasswordCheck)> done) {
+    auto check = std::make_shared<PasswordCheck>();
+    return Submit(
+        Priority::kLogin,
+        [check, stored = std::move(stored), nick = std::move(nick), password = std::move(password)] {
+            try {
+                check->matches = VerifyPassword(stored, nick, password);
+                if (check->matches && !IsPasswordHash(stored)) check->upgraded = HashPassword(password);
+            } catch (const std::exception&) {
+                // Out of memory: a legacy value that matched is kept as it is.
+            }
+        },
+        [check, done = std::move(done)] { done(std::move(*check)); });
 }
 
 }  // namespace qm

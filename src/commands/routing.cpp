@@ -55,7 +55,7 @@ void RouteOrdinaryLine(ChatState& state, TTcpSrvClient& client, std::string_view
     }
     const std::string framed = Framed(client.Nick(), line);
     if (client.QueryMode) {
-        state.clients.ForEachHolderDown(client.QueryTarget, [&](TTcpSrvClient& partner) {
+        state.clients.ForEachRecipientDown(client.QueryTarget, [&](TTcpSrvClient& partner) {
             SendPrivate(partner, !partner.QueryMode, framed);
         });
     } else {
@@ -82,7 +82,7 @@ void CmdPrivateMessage(ChatState& state, TTcpSrvClient& client, std::string_view
 
     const std::string framed = Framed(client.Nick(), message);
     bool delivered = false;
-    state.clients.ForEachHolderDown(nick, [&](TTcpSrvClient& recipient) {
+    state.clients.ForEachRecipientDown(nick, [&](TTcpSrvClient& recipient) {
         delivered = true;
         SendPrivate(recipient, recipient.QueryTarget != client.Nick(), framed);
         if (recipient.Away)

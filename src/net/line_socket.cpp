@@ -78,11 +78,16 @@ void LineSocket::Resume() {
 }
 
 void LineSocket::PauseFor(std::chrono::milliseconds delay) {
+    PauseThen(delay, [this] { Resume(); });
+}
+
+void LineSocket::PauseThen(std::chrono::milliseconds delay, std::function<void()> then) {
     Pause();
     if (!pauseTimer_) pauseTimer_ = std::make_unique<asio::steady_timer>(scheduler_.io());
     pauseTimer_->expires_after(delay);
-    pauseTimer_->async_wait([self = shared_from_this()](std::error_code ec) {
-        if (!ec) self->Resume();
+    // The handler keeps the connection alive, and with it whatever `then` refers to.
+    pauseTimer_->async_wait([self = shared_from_this(), then = std::move(then)](std::error_code ec) {
+        if (!ec && self->state_ == State::kConnected) then();
     });
 }
 

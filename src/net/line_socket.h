@@ -10,6 +10,7 @@
 #include <asio/steady_timer.hpp>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -45,6 +46,9 @@ public:
     void Resume();
     // Pause, and Resume after `delay`.
     void PauseFor(std::chrono::milliseconds delay);
+    // Pause, and run `then` after `delay` if the connection is still open;
+    // `then` decides when to Resume.
+    void PauseThen(std::chrono::milliseconds delay, std::function<void()> then);
 
     bool Connected() const { return state_ == State::kConnected; }
     bool CloseRequested() const { return closeRequested_; }

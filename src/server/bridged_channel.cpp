@@ -20,7 +20,7 @@ bool BridgedChannel::SendPrivate(
     std::string_view nick, std::string_view text,
     const std::function<void(std::string_view nick, std::string_view awayMessage)>& away) {
     bool delivered = false;
-    clients_.ForEachHolderDown(nick, [&](TTcpSrvClient& recipient) {
+    clients_.ForEachRecipientDown(nick, [&](TTcpSrvClient& recipient) {
         delivered = true;
         recipient.SendStr(text);
         if (recipient.Away) away(recipient.Nick(), recipient.AwayMessage);

@@ -52,6 +52,19 @@ struct ChatServerOptions {
     // While accepting fails (out of file descriptors), the wait before the
     // next try: doubling from the first to the most.
     AcceptRetry acceptRetry;
+    // A password prompt left unanswered this long gives up: a login is
+    // closed, a nickname change goes back to the old nickname. Until then
+    // the connection holds the nickname.
+    std::chrono::milliseconds passwordPromptTimeout{60000};
+    // Guessing must not scale: once one address has given the wrong
+    // password of one nickname (or the wrong /admin password) a few times,
+    // each further attempt is held back this long, twice as long after
+    // every further failure, up to the maximum.
+    std::chrono::milliseconds failedPasswordFirstHold{2000};
+    std::chrono::milliseconds failedPasswordMaxHold{std::chrono::minutes(15)};
+    // /admin passwords are checked one at a time, this far apart, whatever
+    // the number of connections trying; the others wait their turn.
+    std::chrono::milliseconds adminCheckInterval{1000};
     const Clock* clock = nullptr;  // the system clock when null
 };
 
@@ -156,6 +169,7 @@ private:
     qm::OnlineUsers online_;
     IrcLink& link_;
     PasswordWorker passwords_;
+    TurnQueue adminChecks_;
     TWSocketServer server_;
     LoginWatch logins_;
     BridgedChannel bridgedChannel_{server_.Clients()};

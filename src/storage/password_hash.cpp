@@ -11,6 +11,7 @@ namespace qm {
 namespace {
 
 constexpr std::string_view kPrefix = "$argon2id$";
+constexpr std::string_view kLegacyNoPassword = "Error";
 
 void InitSodium() {
     static const bool ready = sodium_init() >= 0;
@@ -36,6 +37,10 @@ bool VerifyPassword(std::string_view stored, std::string_view nick, std::string_
         const std::string text(stored);  // needs its terminating NUL
         return crypto_pwhash_str_verify(text.c_str(), password.data(), password.size()) == 0;
     }
+    // The legacy scheme stores "Error" for an empty password, and computes
+    // it for any password of 256 characters too: such a record would open
+    // for anybody, so it opens for nobody until the operator resets it.
+    if (stored == kLegacyNoPassword) return false;
     const std::string legacy = EncodePassword(nick, password);
     return legacy.size() == stored.size() && sodium_memcmp(legacy.data(), stored.data(), legacy.size()) == 0;
 }

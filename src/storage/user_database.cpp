@@ -2,6 +2,7 @@
 
 #include <fmt/core.h>
 
+#include "storage/ascii.h"
 #include "storage/text_file.h"
 
 namespace qm {
@@ -59,9 +60,12 @@ void UserDatabase::Load(const std::filesystem::path& file) {
 }
 
 int UserDatabase::FindUserRecord(std::string_view nick) const {
-    for (size_t i = 0; i < UserBase.size(); i += kRecordLines)
+    int sameLetters = -1;
+    for (size_t i = 0; i < UserBase.size(); i += kRecordLines) {
         if (UserBase[i] == nick) return static_cast<int>(i);
-    return -1;
+        if (sameLetters < 0 && EqualsIgnoreCase(UserBase[i], nick)) sameLetters = static_cast<int>(i);
+    }
+    return sameLetters;
 }
 
 std::string UserDatabase::RecordLine(int index, Field field) const {

@@ -29,8 +29,11 @@ public:
     // read as it is (its missing lines count as empty).
     void Load(const std::filesystem::path& file);
 
-    // Index of line 0 of the first record whose nickname equals `nick`
-    // exactly (case-significant), looking at lines 0, 6, 12, ... only; -1 if none.
+    // Index of line 0 of the record of `nick`, looking at lines 0, 6, 12, ...
+    // only; -1 if none. A record spelt exactly like `nick` comes first; else
+    // the first one that differs from it in letter case only, so that "BOB"
+    // can never pass for another user than the registered "Bob" (older files
+    // that hold "Bob" and "bob" as two records keep both).
     int FindUserRecord(std::string_view nick) const;
 
     // Line `field` of the record at `index`; empty when the file was cut short.
