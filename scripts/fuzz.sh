@@ -18,6 +18,7 @@ if [ ${#harnesses[@]} -eq 0 ]; then
              settings_files_fuzzer irc_message_fuzzer)
 fi
 
+scripts/install-deps.sh
 dir=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DQM_FUZZ=ON -DQM_SANITIZE=ON >/dev/null

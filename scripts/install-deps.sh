@@ -14,6 +14,9 @@ PACKAGES=(
   # platform the tests run on), a font for laying text out without a desktop,
   # and xvfb to look at the window on a machine without a display.
   qt6-base-dev fonts-dejavu-core xvfb
+  # The fuzzers (scripts/fuzz.sh): clang, and the libFuzzer and sanitizer
+  # runtimes, which clang only recommends.
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
