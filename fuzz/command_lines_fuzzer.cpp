@@ -113,7 +113,7 @@ private:
         asio::ip::tcp::socket socket(io_);
         socket.assign(asio::ip::tcp::v4(), fds[0]);
         peers_[i] = fds[1];
-        auto client = std::make_shared<TTcpSrvClient>(scheduler_, std::move(socket), *this);
+        auto client = std::make_shared<TTcpSrvClient>(scheduler_, std::move(socket), static_cast<ClientEvents&>(*this));
         client->PeerAddr = "127.0.0." + std::to_string(i + 1);
         client->PeerPort = std::to_string(4000 + i);
         clients_[i] = client;
