@@ -1,7 +1,8 @@
 // Line intake and the command interpreter against whatever users type: a
 // chat server with three connected clients, driven line by line without a
 // listening socket. Each input line starts with one byte that says which
-// client sends it (and whether a minute passes first); the rest is the line.
+// client sends it, whether a minute passes first and whether the IRC link
+// goes up or down first; the rest is the line.
 // The clients' output goes into socket pairs on this machine, read and
 // dropped, so the server's output path runs as it does for a real peer.
 #include <sys/socket.h>
@@ -35,11 +36,12 @@ public:
     void BansChanged(const std::vector<std::string>&) override {}
 };
 
-// An IRC link that is up and carries the chat side, so that the bridged
-// channel's paths run too; what it is told is dropped.
+// An IRC link that carries the chat side while it is up, so that the
+// bridged channel's paths run too; what it is told is dropped.
 class SilentLink final : public IrcLink {
 public:
-    bool IsUp() const override { return true; }
+    bool up = true;
+    bool IsUp() const override { return up; }
     bool ChannelSpy() const override { return false; }
     std::string IrcChannel() const override { return "#quill"; }
     void SayToLinkedChannel(std::string_view, std::string_view) override {}
@@ -96,6 +98,7 @@ public:
     }
 
     void PassMinute() { clock_.Advance(std::chrono::minutes(1)); }
+    void ToggleLink() { link_.up = !link_.up; }
 
 private:
     ChatServerOptions Options() {
@@ -183,6 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto head = static_cast<unsigned char>(line.front());
         line.remove_prefix(1);
         if (head & 0x80) session.PassMinute();
+        if (head & 0x40) session.ToggleLink();
         session.Line(head % qm::Session::kClients, std::string(line));
     }
     return 0;
