@@ -17,6 +17,9 @@ PACKAGES=(
   # The Debian packages: the man page is written in Markdown, the
   # dependencies are computed by dpkg-shlibdeps.
   go-md2man dpkg-dev fakeroot man-db
+  # The fuzzers (scripts/fuzz.sh): clang, and the libFuzzer and sanitizer
+  # runtimes, which clang only recommends.
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -73,6 +73,21 @@ TEST_F(Accounts, RegisterThenLogInWithThePassword) {
     for (const auto& line : observer_.LogLines()) EXPECT_EQ(line.find("secret"), std::string::npos) << line;
 }
 
+// A user.dat cut short by hand ends in part of a record; a nickname
+// registered after it must still ask for its password next time.
+TEST_F(Accounts, RegistrationAfterACutShortFileAsksForThePassword) {
+    ASSERT_TRUE(StartServer({{"user.dat", "Bob\r\nlost\r\nY\r\n"}}));
+    {
+        TestClient ann(port_);
+        ann.Login("Ann");
+        ann.Send("/reg secret\r\n");
+        EXPECT_EQ(ann.Read("/reg secret\r\n*** You have been registered.\r\n"),
+                  "/reg secret\r\n*** You have been registered.\r\n");
+    }
+    TestClient ann(port_);
+    LoginRegistered(ann, "Ann", "secret");
+}
+
 struct CommandCase {
     std::string line, reply;
 };

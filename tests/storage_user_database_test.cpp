@@ -144,6 +144,27 @@ TEST_F(StorageUserDatabase, AppendedRecordIsSavedAtTheEnd) {
     EXPECT_EQ(reloaded.Lines(), expected);
 }
 
+// A user.dat cut short ends in part of a record; a record appended after it
+// must still start on a record boundary, or it could never be found.
+TEST_F(StorageUserDatabase, AppendAfterCutShortRecordStartsOnARecordBoundary) {
+    const std::vector<std::string> whole = {"Bob", "pw", "Y", "N", "N", "N"};
+    for (const std::size_t kept : {1u, 2u, 3u, 4u, 5u}) {
+        SCOPED_TRACE(kept);
+        std::vector<std::string> lines = whole;
+        const std::vector<std::string> amy = {"Amy", "pw2", "N", "Y", "N"};
+        lines.insert(lines.end(), amy.begin(), amy.begin() + static_cast<std::ptrdiff_t>(kept));
+        LoadLines(lines);
+        db_.AppendRecord("Carl", EncodePassword("Carl", "secret"));
+        EXPECT_EQ(db_.FindUserRecord("Carl"), 12);
+        EXPECT_EQ(db_.RecordLine(12, UserDatabase::kPassword), EncodePassword("Carl", "secret"));
+        // The cut-short record reads as before: its missing lines empty.
+        EXPECT_EQ(db_.FindUserRecord("Amy"), 6);
+        for (std::size_t field = kept; field < UserDatabase::kRecordLines; ++field)
+            EXPECT_EQ(db_.RecordLine(6, static_cast<UserDatabase::Field>(field)), "");
+        ASSERT_EQ(db_.Lines().size(), 18u);
+    }
+}
+
 TEST_F(StorageUserDatabase, FailedLoadKeepsTheLines) {
     LoadLines({"Bob", "pw", "Y", "N", "N", "N"});
     try {

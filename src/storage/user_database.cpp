@@ -82,6 +82,11 @@ void UserDatabase::SetRecordLine(int index, Field field, std::string value) {
 }
 
 void UserDatabase::AppendRecord(std::string_view nick, std::string storedPassword) {
+    // A file cut short ends in a partial record, which reads as if its
+    // missing lines were empty. Giving it those lines first keeps the new
+    // record on a record boundary, where FindUserRecord looks; otherwise it
+    // would be written but never found again.
+    UserBase.resize((UserBase.size() + kRecordLines - 1) / kRecordLines * kRecordLines);
     UserBase.emplace_back(nick);
     UserBase.push_back(std::move(storedPassword));
     UserBase.insert(UserBase.end(), {"Y", "N", "N", "N"});

@@ -40,7 +40,8 @@ public:
     std::string RecordLine(int index, Field field) const;
     // Replaces that line (padding a cut-short record with empty lines).
     void SetRecordLine(int index, Field field, std::string value);
-    // Appends a record: nick, stored password, "Y", "N", "N", "N".
+    // Appends a record: nick, stored password, "Y", "N", "N", "N"; a cut-short
+    // last record first gets its missing lines, empty.
     void AppendRecord(std::string_view nick, std::string storedPassword);
 
     // The lines; user.dat holds JoinLines of them.
