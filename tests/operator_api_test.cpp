@@ -159,6 +159,21 @@ TEST_F(OperatorApiTest, BanListEditsCountAtOnceAndAreWritten) {
     welcome.Login("again");
 }
 
+// The editor's Add with nothing typed would ban everybody.
+TEST_F(OperatorApiTest, BlankBanEntryIsRefused) {
+    ASSERT_TRUE(StartServer());
+    OnServer([](ChatServer& s) {
+        s.AddBan("");
+        s.AddBan(" \t");
+    });
+    const std::string refused = "A blank ban entry would ban everybody; it was not added.";
+    EXPECT_EQ(observer_.Errors(), (std::vector<std::string>{refused, refused}));
+    EXPECT_TRUE(Ask([](ChatServer& s) { return s.SettingValues().Bans; }).empty());
+    EXPECT_TRUE(observer_.BanLists().empty());
+    TestClient welcome(port_);
+    welcome.Login("welcome");
+}
+
 TEST_F(OperatorApiTest, BanListThatCannotBeWrittenStillCounts) {
     ASSERT_TRUE(StartServer());
     std::filesystem::remove(dataDir_ / "bans.txt");

@@ -284,7 +284,14 @@ bool ChatServer::LoadAnnouncement() {
     return FileStep([&] { qm::LoadAnnouncement(options_.dataDir, settings_); });
 }
 
-void ChatServer::AddBan(std::string entry) { AppendBan(state_, std::move(entry)); }
+void ChatServer::AddBan(std::string entry) {
+    // An empty entry matches every address, as a blank line of bans.txt would.
+    if (entry.find_first_not_of(" \t") == std::string::npos) {
+        ReportError("A blank ban entry would ban everybody; it was not added.");
+        return;
+    }
+    AppendBan(state_, std::move(entry));
+}
 
 void ChatServer::RemoveBan(std::size_t index) { RemoveBanAt(state_, index); }
 
