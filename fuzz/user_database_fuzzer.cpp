@@ -7,6 +7,7 @@
 #include <string>
 
 #include "scratch_file.h"
+#include "storage/ascii.h"
 #include "storage/text_file.h"
 #include "storage/user_database.h"
 
@@ -38,7 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     Require(index % qm::UserDatabase::kRecordLines == 0);
-    Require(users.RecordLine(index, qm::UserDatabase::kNick) == nick);
+    // The record of that spelling, or else one that differs only in letter case.
+    const std::string found = users.RecordLine(index, qm::UserDatabase::kNick);
+    Require(qm::EqualsIgnoreCase(found, nick));
+    if (found != nick)
+        for (int other = 0; other < index; other += qm::UserDatabase::kRecordLines)
+            Require(!qm::EqualsIgnoreCase(users.RecordLine(other, qm::UserDatabase::kNick), nick));
     for (const auto field : {qm::UserDatabase::kPassword, qm::UserDatabase::kEcho, qm::UserDatabase::kServOp,
                              qm::UserDatabase::kChanOp, qm::UserDatabase::kSpy})
         (void)users.RecordLine(index, field);
