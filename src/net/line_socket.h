@@ -53,7 +53,8 @@ public:
     bool Connected() const { return state_ == State::kConnected; }
     bool CloseRequested() const { return closeRequested_; }
     bool Paused() const { return readingPaused_; }
-    // Output queued and not yet taken by the kernel: what the limits count.
+    // Output waiting for a socket that was found full: what the limit on all
+    // unsent output counts (a peer that keeps up has none between rounds).
     std::size_t UnsentBytes() const { return unsent_.bytes; }
 
     // Writes what is queued; the scheduler calls it once per loop round.
