@@ -75,6 +75,12 @@ protected:
 };
 
 TEST_F(AcceptBackoff, RunningOutOfDescriptorsIsLoggedOncePerEpisode) {
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizers' own checks open descriptors (UBSan's check of a
+    // std::system_error's dynamic type tests the memory through a pipe) and
+    // report a false fault when there are none left; the normal build runs it.
+    GTEST_SKIP() << "the sanitizer runtime needs descriptors of its own";
+#endif
     options_.acceptRetry = {10ms, 40ms};
     ASSERT_TRUE(StartServer());
     for (std::size_t episode = 1; episode <= 2; ++episode) {
