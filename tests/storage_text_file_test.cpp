@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <random>
 #include <set>
@@ -158,27 +159,35 @@ TEST_F(StorageTextFile, FailedRenameLeavesTargetAndNoTemporaryFile) {
     EXPECT_EQ(Entries(), std::set<std::string>{"taken"});
 }
 
-// A full disk, made real with a file size limit in a child process.
-TEST_F(StorageTextFile, FullDiskLeavesOldFileAndNoTemporaryFile) {
-    const auto file = dir_ / "user.dat";
-    WriteFileAtomic(file, "old content\r\n");
+// A full disk, made real with a file size limit of 4 KiB in a child
+// process: `write` runs there, and its result is the child's exit status
+// (-1 when the child did not exit normally).
+int ExitStatusOnAFullDisk(const std::function<int()>& write) {
     const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
+    if (child < 0) return -1;
     if (child == 0) {
         ::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{4096, 4096};
         ::setrlimit(RLIMIT_FSIZE, &limit);
+        ::_exit(write());
+    }
+    int status = 0;
+    if (::waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST_F(StorageTextFile, FullDiskLeavesOldFileAndNoTemporaryFile) {
+    const auto file = dir_ / "user.dat";
+    WriteFileAtomic(file, "old content\r\n");
+    const int status = ExitStatusOnAFullDisk([&] {
         try {
             WriteFileAtomic(file, std::string(64 * 1024, 'x'));
         } catch (const FileError&) {
-            ::_exit(0);
+            return 0;
         }
-        ::_exit(1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the oversized write did not report a failure";
+        return 1;
+    });
+    EXPECT_EQ(status, 0) << "the oversized write did not report a failure";
     EXPECT_EQ(ReadFileBytes(file), "old content\r\n");
     EXPECT_EQ(Entries(), std::set<std::string>{"user.dat"});
 }
@@ -202,23 +211,15 @@ TEST_F(StorageTextFile, AppendAddsToTheEndAndCreatesAMissingFile) {
 TEST_F(StorageTextFile, AppendToAFullDiskNamesTheReasonAndLeavesTheFileAsItWas) {
     const auto file = dir_ / "7-4-2002.log";
     AppendToFile(file, "saved before\r\n");
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{4096, 4096};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
+    const int status = ExitStatusOnAFullDisk([&] {
         try {
             AppendToFile(file, std::string(64 * 1024, 'x'));
         } catch (const FileError& e) {
-            ::_exit(std::string(e.what()) == "Cannot create file " + file.string() + ": File too large" ? 0 : 2);
+            return std::string(e.what()) == "Cannot create file " + file.string() + ": File too large" ? 0 : 2;
         }
-        ::_exit(1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: no failure reported, 2: the error did not name its reason";
+        return 1;
+    });
+    EXPECT_EQ(status, 0) << "1: no failure reported, 2: the error did not name its reason";
     EXPECT_EQ(ReadFileBytes(file), "saved before\r\n");
 }
 

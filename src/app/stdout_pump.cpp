@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "storage/clock.h"
+#include "storage/text_file.h"
 
 namespace qm {
 
@@ -13,18 +14,6 @@ namespace {
 
 // How long the end waits for a reader to take what is left.
 constexpr auto kFinishLimit = std::chrono::seconds(1);
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 }  // namespace
 

@@ -129,18 +129,6 @@ private:
     std::filesystem::path path_;
 };
 
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 // Makes the rename itself durable. The new file is already in place when
 // this runs, so a failure here is not reported as a failed write.
 void SyncDirectory(const std::filesystem::path& target) {
@@ -161,6 +149,18 @@ FileError CreateError(const std::filesystem::path& file) {
 }
 
 }  // namespace
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
 
 void WriteFileAtomic(const std::filesystem::path& file, std::string_view bytes) {
     TempFile temp(file);

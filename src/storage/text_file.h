@@ -32,6 +32,10 @@ std::vector<std::string> ReadLines(const std::filesystem::path& file);
 // A text file held as one text: its lines joined, each followed by CR LF.
 std::string ReadText(const std::filesystem::path& file);
 
+// Writes every byte to `fd`, going on after short writes and interrupted
+// calls; false when a write fails (errno tells why).
+bool WriteAll(int fd, std::string_view bytes);
+
 // Writes the bytes to a temporary file in the same directory, fsyncs it and
 // renames it over `file`, so that a crash leaves the old or the new file and
 // never a mix. The file is readable and writable by its owner only (an
