@@ -285,8 +285,7 @@ bool ChatServer::LoadAnnouncement() {
 }
 
 void ChatServer::AddBan(std::string entry) {
-    // An empty entry matches every address, as a blank line of bans.txt would.
-    if (entry.find_first_not_of(" \t") == std::string::npos) {
+    if (IsBlankBanEntry(entry)) {
         ReportError("A blank ban entry would ban everybody; it was not added.");
         return;
     }

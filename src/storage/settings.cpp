@@ -115,7 +115,7 @@ void ReloadServerTexts(const std::filesystem::path& dir, Settings& s) {
 
 std::size_t LoadBans(const std::filesystem::path& dir, Settings& s) {
     s.Bans = ReadLines(dir / files::kBans);
-    return std::erase_if(s.Bans, [](const std::string& line) { return std::ranges::all_of(line, IsBlank); });
+    return std::erase_if(s.Bans, [](const std::string& line) { return IsBlankBanEntry(line); });
 }
 
 void SaveProperties(const std::filesystem::path& dir, const Settings& s) {
@@ -171,6 +171,8 @@ int ServerSettingNumber(const std::filesystem::path& dir, const Settings& s, Ser
     if (which == ServerNumber::kSaver) return SaveIntervalMinutes(text, dir / files::kServer);
     return value;
 }
+
+bool IsBlankBanEntry(std::string_view entry) { return std::ranges::all_of(entry, IsBlank); }
 
 bool BanEntryMatches(std::string_view entry, std::string_view address) {
     return EqualsIgnoreCase(entry, address) || WildcardAccepts(entry, address);

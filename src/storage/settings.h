@@ -104,6 +104,10 @@ int ParseWholeNumber(std::string_view text);
 // 1440 minutes)", `file` being the qmserv.dat it comes from.
 int SaveIntervalMinutes(std::string_view saver, const std::filesystem::path& file);
 
+// An entry of nothing but blanks: it would match every address, so it is
+// no entry (a line of bans.txt, or one typed into the ban editor).
+bool IsBlankBanEntry(std::string_view entry);
+
 // True when the ban entry bans the address: equal ignoring letter case, or
 // accepted by the wildcard rule ("*" exactly two characters, "?" exactly one,
 // any other byte itself; what follows the matched part is not looked at).
