@@ -33,8 +33,19 @@ void TWSocketServer::Listen(const std::string& port) {
             return;
         }
         // Port 0: the first address picks a free port, the others share it.
-        for (const auto& address : Addrs)
-            AddListener(address, listeners_.empty() ? static_cast<unsigned short>(number) : LocalPort(), false);
+        // That port may be taken on another address; then pick again.
+        for (int attempt = 1;; ++attempt) {
+            try {
+                for (const auto& address : Addrs)
+                    AddListener(address, listeners_.empty() ? static_cast<unsigned short>(number) : LocalPort(),
+                                false);
+                return;
+            } catch (const std::system_error& e) {
+                if (number != 0 || listeners_.empty() || e.code() != asio::error::address_in_use || attempt == 10)
+                    throw;
+                listeners_.clear();
+            }
+        }
     } catch (...) {
         listeners_.clear();
         throw;
