@@ -37,7 +37,7 @@ private:
         bool stopping = false;
         bool finished = false;
     };
-    static void Run(const std::shared_ptr<Shared>& shared, int fd);
+    static void Run(const std::shared_ptr<Shared>& shared, int fd, std::size_t limit);
 
     std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
     const std::size_t limit_;
