@@ -24,6 +24,7 @@ void TcpListener::Listen(const std::string& address, unsigned short port, bool d
     if (endpoint.address().is_v6()) acceptor.set_option(asio::ip::v6_only(!dualStack));
     acceptor.bind(endpoint);
     acceptor.listen(asio::socket_base::max_listen_connections);
+    acceptor.non_blocking(true);
     acceptor_ = std::move(acceptor);
     Accept();
 }
@@ -61,8 +62,21 @@ void TcpListener::Accept() {
         failing_ = false;
         backoff_.Reset();
         onAccept_(std::move(socket));
+        AcceptWaiting();
         Accept();
     });
+}
+
+// A storm of connections is taken in one go, up to a round's worth, rather
+// than one each time round the loop: their greetings then leave in one batch.
+void TcpListener::AcceptWaiting() {
+    constexpr int kMostPerRound = 4096;
+    for (int i = 0; i < kMostPerRound && acceptor_.is_open(); ++i) {
+        std::error_code ec;
+        asio::ip::tcp::socket socket = acceptor_.accept(ec);
+        if (ec) return;  // nothing waiting, or a failure the next async accept reports
+        onAccept_(std::move(socket));
+    }
 }
 
 }  // namespace qm

@@ -44,6 +44,7 @@ public:
 
 private:
     void Accept();
+    void AcceptWaiting();
 
     asio::ip::tcp::acceptor acceptor_;
     asio::steady_timer retry_;
