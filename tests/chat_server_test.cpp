@@ -514,6 +514,50 @@ TEST_F(Connections, PeerThatStopsReadingIsDropped) {
     drain.join();
 }
 
+// A member whose socket is full keeps what a channel shares with everybody
+// as well as what is meant for it alone, in the order it was said, and gets
+// all of it once it reads again.
+TEST_F(Connections, PeerThatFallsBehindGetsChannelAndPrivateLinesInOrder) {
+    ASSERT_TRUE(StartServer());
+    TestClient sleeper(port_, "127.0.0.1", 4096);
+    sleeper.Login("sleeper");
+    TestClient talker(port_);
+    talker.Login("talker");
+    const auto unsentForSleeper = [&] {
+        std::size_t bytes = 0;
+        Set("sleeper", [&](TTcpSrvClient& c) { bytes = c.UnsentBytes(); });
+        return bytes;
+    };
+    const std::string filler(300, 'f');
+    std::vector<std::string> said;
+    int serial = 0;
+    // Until well behind (the kernel takes megabytes first), and still far
+    // from the limit that drops it; each burst is handled before the next.
+    for (int burst = 0; burst < 1000 && unsentForSleeper() < 128 * 1024; ++burst) {
+        std::string lines;
+        for (int i = 0; i < 20; ++i, ++serial) {
+            said.push_back("c" + std::to_string(serial));
+            said.push_back("p" + std::to_string(serial));
+            lines += said[said.size() - 2] + " " + filler + "\r\n";
+            lines += "/m sleeper = " + said.back() + " " + filler + "\r\n";
+        }
+        talker.Send(lines);
+        talker.Collect();
+    }
+    ASSERT_GE(unsentForSleeper(), 128u * 1024);
+    // Read line by line: one search over megabytes would take too long.
+    std::string got;
+    for (std::size_t i = 0; i < said.size() && !HasFailure(); ++i) got += sleeper.ReadUntil(said[i] + " " + filler);
+
+    std::vector<std::string> heard;
+    for (std::size_t at = 0; (at = got.find(' ' + filler, at)) != std::string::npos; at += filler.size()) {
+        const std::size_t start = got.find_last_of(" >:", at - 1) + 1;
+        heard.push_back(got.substr(start, at - start));
+    }
+    EXPECT_EQ(heard, said);
+    EXPECT_FALSE(LogHas(observer_, "stopped reading"));
+}
+
 TEST_F(Connections, AllUnsentOutputTogetherIsCappedByDroppingTheLargestFirst) {
     ASSERT_TRUE(StartServer({}, "MaxTotalOutputMiB=1\n"));
     // Peers that never read. "bigone", alone in a channel of its own, is

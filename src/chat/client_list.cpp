@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "chat/wire_for_many.h"
 #include "storage/ascii.h"
 
 namespace qm {
@@ -66,26 +67,23 @@ TTcpSrvClient* ClientList::FindByNick(std::string_view nick) const {
 }
 
 void ClientList::SendToChannel(std::string_view channel, std::string_view text) const {
-    std::string wire;
-    TerminalInput::AppendEscaped(text, wire);
-    ForEachMemberDown(channel, [&](TTcpSrvClient& member) { member.SendWire(wire); });
+    WireForMany wire(text);
+    ForEachMemberDown(channel, [&](TTcpSrvClient& member) { wire.SendTo(member); });
 }
 
 void ClientList::SendToExactChannel(std::string_view channel, std::string_view text) const {
-    std::string wire;
-    TerminalInput::AppendEscaped(text, wire);
+    WireForMany wire(text);
     ForEachMemberDown(channel, [&](TTcpSrvClient& member) {
-        if (member.Channel() == channel) member.SendWire(wire);
+        if (member.Channel() == channel) wire.SendTo(member);
     });
 }
 
 void ClientList::SendDepartureNotice(const TTcpSrvClient& leaver, std::string_view text, Departure how) const {
-    std::string wire;
-    TerminalInput::AppendEscaped(text, wire);
+    WireForMany wire(text);
     ForEachMemberDown(leaver.Channel(), [&](TTcpSrvClient& member) {
         const bool skipped = how == Departure::kDisconnected ? EqualsIgnoreCase(member.Nick(), leaver.Nick())
                                                              : &member == &leaver;
-        if (!skipped) member.SendWire(wire);
+        if (!skipped) wire.SendTo(member);
     });
 }
 

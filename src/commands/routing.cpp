@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "chat/wire_for_many.h"
 #include "commands/line_parsing.h"
 
 
@@ -32,12 +33,10 @@ void SendToChannel(const ChatState& state, const TTcpSrvClient& sender, std::str
         state.clients.SendToChannel(sender.Channel(), text);
         return;
     }
-    // Escape once; every member gets the same bytes.
-    std::string wire;
-    TerminalInput::AppendEscaped(text, wire);
+    WireForMany wire(text);
     state.clients.ForEachMemberDown(sender.Channel(), [&](TTcpSrvClient& member) {
         if (member.QueryMode) member.SendStr(member.Channel() + ": ");
-        member.SendWire(wire);
+        wire.SendTo(member);
     });
 }
 

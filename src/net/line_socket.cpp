@@ -1,5 +1,11 @@
 #include "net/line_socket.h"
 
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+#include <algorithm>
+#include <cerrno>
+
 #include <asio/post.hpp>
 
 #include "net/output_scheduler.h"
@@ -10,6 +16,8 @@ namespace {
 // One connection may not hold the loop for more than this many bytes of
 // input in a row; the rest is read after the others have had their turn.
 constexpr std::size_t kReadBudget = 64 * 1024;
+// A connection keeps room for this many pieces of output between writes.
+constexpr std::size_t kPiecesKept = 4;
 }  // namespace
 
 LineSocket::LineSocket(OutputScheduler& scheduler, asio::ip::tcp::socket socket)
@@ -33,17 +41,49 @@ void LineSocket::Start() {
 void LineSocket::SendBytes(std::string_view bytes) {
     if (state_ != State::kConnected) return;
     output_.append(bytes);
+    AddOwnOutput();
     QueueFlush();
 }
 
+void LineSocket::SendShared(const SharedBytes& bytes) {
+    if (state_ != State::kConnected) return;
+    if (waitingWritable_) {
+        // Not written this round: it keeps a copy of its own.
+        output_.append(scheduler_.SharedData(bytes), bytes.size);
+        AddOwnOutput();
+    } else {
+        AddPiece({bytes.offset, bytes.size, true});
+    }
+    QueueFlush();
+}
+
+void LineSocket::AddOwnOutput() {
+    if (output_.size() == ownQueued_) return;
+    AddPiece({ownQueued_, output_.size() - ownQueued_, false});
+    ownQueued_ = output_.size();
+}
+
+void LineSocket::AddPiece(Piece piece) {
+    pending_ += piece.size;
+    if (!pieces_.empty()) {
+        Piece& last = pieces_.back();
+        // A member that hears every line of a round holds one piece for all.
+        if (last.shared == piece.shared && last.offset + last.size == piece.offset) {
+            last.size += piece.size;
+            return;
+        }
+    }
+    pieces_.push_back(piece);
+}
+
 void LineSocket::QueueFlush() {
-    if (output_.size() - outputSent_ > kMaxPendingOutput) {
+    if (pending_ > kMaxPendingOutput) {
         // Output held back for the end of the round does not count against
         // the peer: write what the kernel takes now, and drop the peer only
         // if its socket is full as well.
         if (!waitingWritable_) Flush();
         if (state_ != State::kConnected) return;
-        if (output_.size() - outputSent_ > kMaxPendingOutput) {
+        if (pending_ > kMaxPendingOutput) {
             OnOutputOverflow();
             Close();
             return;
@@ -133,32 +173,81 @@ void LineSocket::WaitReadable() {
 void LineSocket::Flush() {
     flushQueued_ = false;
     if (state_ != State::kConnected || waitingWritable_) return;
-    while (outputSent_ < output_.size()) {
-        std::error_code ec;
-        std::size_t n =
-            socket_.write_some(asio::buffer(output_.data() + outputSent_, output_.size() - outputSent_), ec);
-        if (ec == asio::error::would_block || ec == asio::error::try_again) {
-            WaitWritable();
-            TrackUnsent();
-            return;
-        }
-        if (ec) {
-            closeError_ = ec;
-            Shutdown(false);
-            return;
-        }
-        outputSent_ += n;
+    WritePieces();
+    if (state_ != State::kConnected) return;
+    if (pending_ != 0) {
+        KeepUnsentAsOwn();
+        WaitWritable();
+        TrackUnsent();
+        return;
     }
     // An idle connection keeps no buffer from its last burst of output.
     scheduler_.NoteOutputReleased(output_.capacity());
     std::string().swap(output_);
-    outputSent_ = 0;
+    ownQueued_ = 0;
+    if (pieces_.capacity() > kPiecesKept) std::vector<Piece>().swap(pieces_);
+    else pieces_.clear();
     TrackUnsent();
     if (closeRequested_) {
         std::error_code ignored;
         socket_.shutdown(asio::socket_base::shutdown_send, ignored);
         Shutdown(false);
     }
+}
+
+void LineSocket::WritePieces() {
+    constexpr std::size_t kPiecesPerWrite = 64;
+    while (pending_ != 0) {
+        iovec parts[kPiecesPerWrite];
+        const std::size_t count = std::min(pieces_.size(), kPiecesPerWrite);
+        for (std::size_t i = 0; i < count; ++i) {
+            const Piece& piece = pieces_[i];
+            const char* data = piece.shared ? scheduler_.SharedData({piece.offset, piece.size})
+                                            : output_.data() + piece.offset;
+            parts[i] = {const_cast<char*>(data), piece.size};
+        }
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = count;
+        const ssize_t n = ::sendmsg(socket_.native_handle(), &message, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+            closeError_ = std::error_code(errno, std::system_category());
+            Shutdown(false);
+            return;
+        }
+        Consume(static_cast<std::size_t>(n));
+    }
+}
+
+void LineSocket::Consume(std::size_t sent) {
+    pending_ -= sent;
+    std::size_t done = 0;
+    while (sent != 0) {
+        Piece& piece = pieces_[done];
+        const std::size_t taken = std::min(sent, piece.size);
+        piece.offset += taken;
+        piece.size -= taken;
+        sent -= taken;
+        if (piece.size == 0) ++done;
+    }
+    pieces_.erase(pieces_.begin(), pieces_.begin() + static_cast<std::ptrdiff_t>(done));
+}
+
+void LineSocket::KeepUnsentAsOwn() {
+    const bool holdsShared = std::any_of(pieces_.begin(), pieces_.end(), [](const Piece& p) { return p.shared; });
+    if (!holdsShared) return;
+    std::string unsent;
+    unsent.reserve(pending_);
+    for (const Piece& piece : pieces_) {
+        const char* data =
+            piece.shared ? scheduler_.SharedData({piece.offset, piece.size}) : output_.data() + piece.offset;
+        unsent.append(data, piece.size);
+    }
+    output_ = std::move(unsent);
+    ownQueued_ = output_.size();
+    pieces_.assign(1, Piece{0, output_.size(), false});
 }
 
 void LineSocket::ShedOutput() {
@@ -183,7 +272,9 @@ void LineSocket::Shutdown(bool byPeer) {
     socket_.close(ignored);
     if (pauseTimer_) pauseTimer_->cancel();
     std::string().swap(output_);
-    outputSent_ = 0;
+    std::vector<Piece>().swap(pieces_);
+    ownQueued_ = 0;
+    pending_ = 0;
     TrackUnsent();
     if (scheduler_.ShuttingDown()) return;
     // The close event never runs inside the handler that caused it.

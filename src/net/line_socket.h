@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "net/output_scheduler.h"
 
@@ -34,6 +35,10 @@ public:
 
     // Queues bytes exactly as they are to go on the wire.
     void SendBytes(std::string_view bytes);
+    // Keeps bytes once for this loop round, for many sockets to SendShared.
+    SharedBytes Share(std::string_view bytes) { return scheduler_.Share(bytes); }
+    // Queues bytes kept by Share (in this handler) without copying them.
+    void SendShared(const SharedBytes& bytes);
 
     // Closes once everything queued so far has been sent, after the current
     // handler has returned.
@@ -82,7 +87,10 @@ protected:
     // For a subclass that encodes straight into the output queue: the queue
     // (nullptr once closed), to be followed by OutputAppended.
     std::string* OutputQueue() { return state_ == State::kConnected ? &output_ : nullptr; }
-    void OutputAppended() { QueueFlush(); }
+    void OutputAppended() {
+        AddOwnOutput();
+        QueueFlush();
+    }
     // Why the connection failed, when a read or write failed (else empty).
     const std::error_code& CloseError() const { return closeError_; }
 
@@ -94,12 +102,32 @@ private:
     void WaitWritable();
     void QueueFlush();
     void Shutdown(bool byPeer);
-    void TrackUnsent() { scheduler_.TrackUnsent(unsent_, output_.size() - outputSent_); }
+    void TrackUnsent() { scheduler_.TrackUnsent(unsent_, pending_); }
+    // The output waits as pieces, in order: runs of output_ and runs of the
+    // round's shared bytes.
+    struct Piece {
+        std::size_t offset;
+        std::size_t size;
+        bool shared;
+    };
+    void AddPiece(Piece piece);
+    // Takes bytes appended to output_ since the last call into the pieces.
+    void AddOwnOutput();
+    // Drops the first `sent` bytes of the pieces.
+    void Consume(std::size_t sent);
+    // The round's shared bytes are gone after its flush: a socket that could
+    // not write them all copies what is left into output_.
+    void KeepUnsentAsOwn();
+    // Writes as much of the pieces as the socket takes.
+    void WritePieces();
 
     OutputScheduler& scheduler_;
     asio::ip::tcp::socket socket_;
     std::string output_;
-    std::size_t outputSent_ = 0;
+    std::vector<Piece> pieces_;
+    // The end of what pieces_ takes of output_, and the bytes all pieces hold.
+    std::size_t ownQueued_ = 0;
+    std::size_t pending_ = 0;
     UnsentOutput unsent_{this};
     std::error_code closeError_;
     State state_ = State::kConnected;

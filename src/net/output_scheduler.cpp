@@ -12,6 +12,12 @@ namespace qm {
 
 OutputScheduler::OutputScheduler(asio::io_context& io) : io_(io), trimTimer_(io) {}
 
+SharedBytes OutputScheduler::Share(std::string_view bytes) {
+    const SharedBytes shared{roundBytes_.size(), bytes.size()};
+    roundBytes_.append(bytes);
+    return shared;
+}
+
 void OutputScheduler::QueueFlush(std::shared_ptr<LineSocket> socket) {
     flushQueue_.push_back(std::move(socket));
     if (flushPosted_) return;
@@ -43,6 +49,10 @@ void OutputScheduler::FlushAll() {
     // the queue holds them newest first; writing oldest first keeps the
     // connections that waited longest from waiting longer.
     for (auto it = queue.rbegin(); it != queue.rend(); ++it) (*it)->Flush();
+    // Every socket that queued shared bytes was in the queue, and each has
+    // written them or copied what is left into its own buffer; a flush
+    // asked for meanwhile may still refer to them.
+    if (flushQueue_.empty()) roundBytes_.clear();
 }
 
 void OutputScheduler::TrackUnsent(UnsentOutput& entry, std::size_t bytes) {
@@ -98,6 +108,7 @@ void OutputScheduler::ScheduleTrim(std::chrono::steady_clock::duration wait) {
         }
         trimScheduled_ = false;
         releasedSinceTrim_ = 0;
+        if (roundBytes_.empty()) std::string().swap(roundBytes_);
         ::malloc_trim(0);
     });
 }

@@ -10,12 +10,22 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace qm {
 
 class LineSocket;
+
+// Bytes kept once for the current loop round and queued by many sockets:
+// a line for a channel goes into each member's output as a reference to one
+// copy, and the kernel copies it from there when each socket is written.
+struct SharedBytes {
+    std::size_t offset = 0;
+    std::size_t size = 0;
+};
 
 // A socket's share of the unsent output, kept by the socket and updated
 // through the scheduler.
@@ -43,6 +53,11 @@ public:
 
     asio::io_context& io() { return io_; }
 
+    // Keeps `bytes` until this round's flush is over, for sockets to queue
+    // with LineSocket::SendShared.
+    SharedBytes Share(std::string_view bytes);
+    const char* SharedData(const SharedBytes& bytes) const { return roundBytes_.data() + bytes.offset; }
+
     // `socket` wants its output written in this loop round.
     void QueueFlush(std::shared_ptr<LineSocket> socket);
     // Input arrived: output may wait a little longer for more.
@@ -64,6 +79,8 @@ private:
 
     asio::io_context& io_;
     std::vector<std::shared_ptr<LineSocket>> flushQueue_;
+    // What Share keeps; emptied once a round's flush has written it all.
+    std::string roundBytes_;
     bool flushPosted_ = false;
     bool inputSinceCheck_ = false;
     // Only a server busy without a pause waits this long. A login storm into
