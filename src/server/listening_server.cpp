@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "net/address_text.h"
+#include "net/descriptor_table.h"
 #include "storage/settings.h"
 
 namespace qm {
@@ -22,6 +23,9 @@ void TWSocketServer::Listen(const std::string& port) {
     if (number < 0 || number > 65535)
         throw std::system_error(std::make_error_code(std::errc::invalid_argument), "Invalid port " + port);
     listeners_.clear();
+    // Room for every client the server admits, and for its files and peers.
+    constexpr int kOtherDescriptors = 64;
+    ReserveDescriptors(MaxClients > 0 ? static_cast<std::size_t>(MaxClients) + kOtherDescriptors : 0);
     try {
         if (Addrs.empty()) {
             try {
