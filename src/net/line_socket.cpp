@@ -195,16 +195,17 @@ void LineSocket::Flush() {
     }
 }
 
+const char* LineSocket::PieceData(const Piece& piece) const {
+    return piece.shared ? scheduler_.SharedData({piece.offset, piece.size}) : output_.data() + piece.offset;
+}
+
 void LineSocket::WritePieces() {
     constexpr std::size_t kPiecesPerWrite = 64;
     while (pending_ != 0) {
         iovec parts[kPiecesPerWrite];
         const std::size_t count = std::min(pieces_.size(), kPiecesPerWrite);
         for (std::size_t i = 0; i < count; ++i) {
-            const Piece& piece = pieces_[i];
-            const char* data = piece.shared ? scheduler_.SharedData({piece.offset, piece.size})
-                                            : output_.data() + piece.offset;
-            parts[i] = {const_cast<char*>(data), piece.size};
+            parts[i] = {const_cast<char*>(PieceData(pieces_[i])), pieces_[i].size};
         }
         msghdr message{};
         message.msg_iov = parts;
@@ -240,11 +241,7 @@ void LineSocket::KeepUnsentAsOwn() {
     if (!holdsShared) return;
     std::string unsent;
     unsent.reserve(pending_);
-    for (const Piece& piece : pieces_) {
-        const char* data =
-            piece.shared ? scheduler_.SharedData({piece.offset, piece.size}) : output_.data() + piece.offset;
-        unsent.append(data, piece.size);
-    }
+    for (const Piece& piece : pieces_) unsent.append(PieceData(piece), piece.size);
     output_ = std::move(unsent);
     ownQueued_ = output_.size();
     pieces_.assign(1, Piece{0, output_.size(), false});

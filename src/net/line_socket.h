@@ -111,6 +111,7 @@ private:
         bool shared;
     };
     void AddPiece(Piece piece);
+    const char* PieceData(const Piece& piece) const;
     // Takes bytes appended to output_ since the last call into the pieces.
     void AddOwnOutput();
     // Drops the first `sent` bytes of the pieces.

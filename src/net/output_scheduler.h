@@ -2,9 +2,10 @@
 // Output batching shared by every socket on one io_context: a socket that
 // has something to send asks for a flush, and the flushes of one loop round
 // run together once input has stopped arriving (for at most 20 ms), so a
-// burst of lines costs one write per connection instead of one per line. Also owns the one read buffer all sockets share and hands
-// freed output memory back to the system after a burst, and keeps the
-// unsent output of all sockets together under one limit.
+// burst of lines costs one write per connection instead of one per line.
+// Also owns the one read buffer all sockets share, hands freed output
+// memory back to the system after a burst, and keeps the unsent output of
+// all sockets together under one limit.
 #include <asio/io_context.hpp>
 #include <asio/steady_timer.hpp>
 #include <chrono>
