@@ -138,20 +138,27 @@ public:
     struct CpuMark {
         std::optional<double> server;
         double own = 0;
+        std::uint64_t wall_ns = 0;
     };
-    CpuMark MarkCpu() const { return {Cpu(), OwnCpuSeconds()}; }
+    CpuMark MarkCpu() const { return {Cpu(), OwnCpuSeconds(), NowNs()}; }
 
     // The CPU time used since `before`; the server's also per unit of work.
     // This process's own share shows whether the load generator kept up.
+    // Busy is CPU time over the time passed: a process at 1.00 never waited
+    // for the other, and its CPU per unit is then the time per unit, however
+    // little of that time its own work would take.
     void AddCpu(Report& report, const CpuMark& before, std::uint64_t units, const std::string& per) {
         const CpuMark after = MarkCpu();
+        const double wall = Seconds(after.wall_ns - before.wall_ns);
         if (before.server && after.server) {
             const double used = *after.server - *before.server;
             report.Add("server_cpu_s", used, 2);
             if (units > 0)
                 report.Add("server_cpu_us_per_" + per, used * 1e6 / static_cast<double>(units), 3);
+            if (wall > 0) report.Add("server_busy", used / wall, 2);
         }
         report.Add("client_cpu_s", after.own - before.own, 2);
+        if (wall > 0) report.Add("client_busy", (after.own - before.own) / wall, 2);
     }
 
     // N clients each send M lines as fast as the server takes them: all in
