@@ -157,8 +157,9 @@ public:
                 report.Add("server_cpu_us_per_" + per, used * 1e6 / static_cast<double>(units), 3);
             if (wall > 0) report.Add("server_busy", used / wall, 2);
         }
-        report.Add("client_cpu_s", after.own - before.own, 2);
-        if (wall > 0) report.Add("client_busy", (after.own - before.own) / wall, 2);
+        const double own = after.own - before.own;
+        report.Add("client_cpu_s", own, 2);
+        if (wall > 0) report.Add("client_busy", own / wall, 2);
     }
 
     // N clients each send M lines as fast as the server takes them: all in

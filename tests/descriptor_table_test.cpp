@@ -19,9 +19,15 @@ std::size_t TableSize() {
 }
 
 TEST(DescriptorTable, GrowsToTheCountAskedForWithinTheSoftLimit) {
-    rlimit limit{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
-    if (limit.rlim_max < 4096) GTEST_SKIP() << "needs a hard limit of at least 4096 descriptors";
+    rlimit original{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
+    if (original.rlim_max < 4096) GTEST_SKIP() << "needs a hard limit of at least 4096 descriptors";
+    // The soft limit is the process's: the tests after this one get theirs back.
+    struct RestoreLimit {
+        rlimit saved;
+        ~RestoreLimit() { ::setrlimit(RLIMIT_NOFILE, &saved); }
+    } restore{original};
+    rlimit limit = original;
     limit.rlim_cur = 4096;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &limit), 0);
     ASSERT_LT(TableSize(), 1500u);
