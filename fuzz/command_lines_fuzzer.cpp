@@ -8,7 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <asio/io_context.hpp>
+#include <boost/asio/io_context.hpp>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -113,8 +113,8 @@ private:
     void Connect(std::size_t i) {
         int fds[2];
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds) != 0) std::abort();
-        asio::ip::tcp::socket socket(io_);
-        socket.assign(asio::ip::tcp::v4(), fds[0]);
+        boost::asio::ip::tcp::socket socket(io_);
+        socket.assign(boost::asio::ip::tcp::v4(), fds[0]);
         peers_[i] = fds[1];
         auto client = std::make_shared<TTcpSrvClient>(scheduler_, std::move(socket), static_cast<ClientEvents&>(*this));
         client->PeerAddr = "127.0.0." + std::to_string(i + 1);
@@ -161,7 +161,7 @@ private:
         static_cast<TransportEvents&>(server_).OnClientOverflow(client);
     }
 
-    asio::io_context io_;
+    boost::asio::io_context io_;
     ManualClock clock_{TimePoint(std::chrono::hours(24 * 365 * 50))};
     SilentObserver observer_;
     SilentLink link_;

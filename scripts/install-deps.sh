@@ -4,7 +4,7 @@
 set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libasio-dev libtelnet-dev libfmt-dev libcli11-dev libsodium-dev libssl-dev libsystemd-dev
+  libboost1.81-dev libtelnet-dev libfmt-dev libcli11-dev libsodium-dev libssl-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   telnet expect tmux netcat-openbsd
   # The IRC link's tests start their own ngircd (and openssl for its TLS

@@ -6,7 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <asio/post.hpp>
+#include <boost/asio/post.hpp>
 #include <future>
 
 #include "scratch_dir.h"
@@ -150,7 +150,7 @@ bool ChatServerFixture::Run() {
     const bool ok = server_->StartUp();
     port_ = server_->ListeningPort();
     thread_ = std::thread([this] {
-        auto guard = asio::make_work_guard(io_);
+        auto guard = boost::asio::make_work_guard(io_);
         io_.run();
     });
     started_ = true;
@@ -173,7 +173,7 @@ void ChatServerFixture::TearDown() {
 
 void ChatServerFixture::OnServer(const std::function<void(ChatServer&)>& f) {
     std::promise<void> done;
-    asio::post(io_, [&] {
+    boost::asio::post(io_, [&] {
         f(*server_);
         done.set_value();
     });

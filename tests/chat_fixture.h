@@ -3,7 +3,7 @@
 // blocking TCP clients that talk to it byte for byte.
 #include <gtest/gtest.h>
 
-#include <asio/io_context.hpp>
+#include <boost/asio/io_context.hpp>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -173,7 +173,7 @@ protected:
     TestClock clock_;
     RecordingLink link_;
     RecordingObserver observer_;
-    asio::io_context io_;
+    boost::asio::io_context io_;
     std::unique_ptr<ChatServer> server_;
     std::thread thread_;
     unsigned short port_ = 0;

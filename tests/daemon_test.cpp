@@ -50,8 +50,8 @@ protected:
     }
     // A port that was free a moment ago.
     static unsigned short FreePort() {
-        asio::io_context io;
-        asio::ip::tcp::acceptor probe(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+        boost::asio::io_context io;
+        boost::asio::ip::tcp::acceptor probe(io, boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
         return probe.local_endpoint().port();
     }
     fs::path dir_;

@@ -4,7 +4,7 @@
 // events as a list of short texts such as "OnJoin(bob,#c)".
 #include <gtest/gtest.h>
 
-#include <asio/io_context.hpp>
+#include <boost/asio/io_context.hpp>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -141,7 +141,7 @@ protected:
     // few seconds.
     bool RunUntil(const std::function<bool()>& done);
 
-    asio::io_context io;
+    boost::asio::io_context io;
     RecordingEvents events;
     TIRCClient client;
 };

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <asio/io_context.hpp>
+#include <boost/asio/io_context.hpp>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -45,7 +45,7 @@ TEST(IrcText, FormattingAndControlBytesNeverReachATerminal) {
 // The link log goes to the operator's terminal and carries texts of the IRC
 // server (reasons, error lines): no control character gets into it.
 TEST(IrcLinkLog, ControlCharactersAreLeftOut) {
-    asio::io_context io;
+    boost::asio::io_context io;
     IrcBridge bridge(io);
     std::vector<std::string> lines;
     bridge.onLinkLog = [&](const std::string& line) { lines.push_back(line); };

@@ -7,7 +7,7 @@
 
 namespace qm {
 
-TTcpSrvClient::TTcpSrvClient(OutputScheduler& scheduler, asio::ip::tcp::socket socket, ClientEvents& events)
+TTcpSrvClient::TTcpSrvClient(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket, ClientEvents& events)
     : LineSocket(scheduler, std::move(socket)), events_(&events) {}
 
 void TTcpSrvClient::ResetForConnect(TimePoint now) {
@@ -49,10 +49,10 @@ void TTcpSrvClient::SendStr(std::string_view text) {
 }
 
 void TTcpSrvClient::StartPromptTimer(std::chrono::milliseconds limit, std::function<void(TTcpSrvClient&)> expired) {
-    if (!promptTimer_) promptTimer_ = std::make_unique<asio::steady_timer>(scheduler().io());
+    if (!promptTimer_) promptTimer_ = std::make_unique<boost::asio::steady_timer>(scheduler().io());
     promptTimer_->expires_after(limit);
     promptTimer_->async_wait([weak = std::weak_ptr<TTcpSrvClient>(Self()), expired = std::move(expired)](
-                                 std::error_code ec) {
+                                 boost::system::error_code ec) {
         const auto self = weak.lock();
         if (!ec && self && self->Connected()) expired(*self);
     });

@@ -4,7 +4,7 @@
 // (telnet negotiation, line editing, echo). The nickname and the channel
 // change only through their setters, which keep the client list's indexes
 // (by nickname, by channel) current.
-#include <asio/steady_timer.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -33,7 +33,7 @@ inline bool IsChoosingNickname(std::string_view name) { return EqualsIgnoreCase(
 
 class TTcpSrvClient final : public LineSocket {
 public:
-    TTcpSrvClient(OutputScheduler& scheduler, asio::ip::tcp::socket socket, ClientEvents& events);
+    TTcpSrvClient(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket, ClientEvents& events);
 
     // The values every field takes before the record is used.
     void ResetForConnect(TimePoint now);
@@ -134,7 +134,7 @@ private:
     TerminalInput input_;
     bool lineEcho_ = true;
     // Made when first needed: most connections are never asked for a password.
-    std::unique_ptr<asio::steady_timer> promptTimer_;
+    std::unique_ptr<boost::asio::steady_timer> promptTimer_;
 };
 
 }  // namespace qm

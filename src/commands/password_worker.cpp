@@ -1,12 +1,12 @@
 #include "commands/password_worker.h"
 
-#include <asio/post.hpp>
+#include <boost/asio/post.hpp>
 
 #include "storage/password_hash.h"
 
 namespace qm {
 
-PasswordWorker::PasswordWorker(asio::io_context& loop) : loop_(loop), pool_(kWorkers) {}
+PasswordWorker::PasswordWorker(boost::asio::io_context& loop) : loop_(loop), pool_(kWorkers) {}
 
 PasswordWorker::~PasswordWorker() {
     alive_.reset();
@@ -28,9 +28,9 @@ void PasswordWorker::StartJobs() {
             Job job = std::move(queue.front());
             queue.pop_front();
             ++running_;
-            asio::post(pool_, [this, alive = std::weak_ptr<int>(alive_), job = std::move(job)]() mutable {
+            boost::asio::post(pool_, [this, alive = std::weak_ptr<int>(alive_), job = std::move(job)]() mutable {
                 job.work();
-                asio::post(loop_, [this, alive, done = std::move(job.done)] {
+                boost::asio::post(loop_, [this, alive, done = std::move(job.done)] {
                     if (alive.expired()) return;
                     --running_;
                     done();

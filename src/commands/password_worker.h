@@ -5,8 +5,8 @@
 // password changes, so that a crowd changing passwords never keeps a user
 // from logging in; and only so many may wait, so that the crowd cannot
 // build a backlog without end.
-#include <asio/io_context.hpp>
-#include <asio/thread_pool.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -30,7 +30,7 @@ public:
 
     enum class Priority { kLogin, kChange };
 
-    explicit PasswordWorker(asio::io_context& loop);
+    explicit PasswordWorker(boost::asio::io_context& loop);
     // Waits for the jobs under way; their results are not delivered.
     ~PasswordWorker();
 
@@ -54,8 +54,8 @@ private:
     // Hands waiting jobs to free workers, logins first.
     void StartJobs();
 
-    asio::io_context& loop_;
-    asio::thread_pool pool_;
+    boost::asio::io_context& loop_;
+    boost::asio::thread_pool pool_;
     std::deque<Job> waiting_[2];
     int running_ = 0;
     // Gone with the worker: results that come back later are dropped.

@@ -2,7 +2,7 @@
 
 namespace qm {
 
-TurnQueue::TurnQueue(asio::io_context& loop, std::chrono::milliseconds interval)
+TurnQueue::TurnQueue(boost::asio::io_context& loop, std::chrono::milliseconds interval)
     : timer_(loop), interval_(interval) {}
 
 void TurnQueue::Add(std::function<bool()> job) {
@@ -17,7 +17,7 @@ void TurnQueue::RunNext() {
         if (!job()) continue;
         resting_ = true;
         timer_.expires_after(interval_);
-        timer_.async_wait([this](std::error_code ec) {
+        timer_.async_wait([this](boost::system::error_code ec) {
             if (ec) return;
             resting_ = false;
             RunNext();

@@ -2,8 +2,8 @@
 // Jobs that take turns: one runs, then the queue rests for an interval
 // before the next, however many wait. A job waits for its turn; it is
 // never refused.
-#include <asio/io_context.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -12,7 +12,7 @@ namespace qm {
 
 class TurnQueue {
 public:
-    TurnQueue(asio::io_context& loop, std::chrono::milliseconds interval);
+    TurnQueue(boost::asio::io_context& loop, std::chrono::milliseconds interval);
 
     // `job` runs on the loop thread in its turn and says whether it did its
     // work; one that did not (its client has gone) hands its turn on at once.
@@ -21,7 +21,7 @@ public:
 private:
     void RunNext();
 
-    asio::steady_timer timer_;
+    boost::asio::steady_timer timer_;
     std::chrono::milliseconds interval_;
     std::deque<std::function<bool()>> jobs_;
     bool resting_ = false;

@@ -1,6 +1,6 @@
 #include "host/core_host.h"
 
-#include <asio/post.hpp>
+#include <boost/asio/post.hpp>
 #include <future>
 
 #include "irc/irc_bridge.h"
@@ -12,7 +12,7 @@
 namespace qm {
 
 CoreHost::CoreHost(OperatorObserver& observer, CoreHostOptions options)
-    : observer_(observer), options_(std::move(options)), work_(asio::make_work_guard(io_)) {}
+    : observer_(observer), options_(std::move(options)), work_(boost::asio::make_work_guard(io_)) {}
 
 CoreHost::~CoreHost() {
     if (!thread_.joinable()) return;
@@ -30,7 +30,7 @@ CoreHost::~CoreHost() {
 
 void CoreHost::Start(std::function<void(bool ok)> started) {
     thread_ = std::thread([this] { io_.run(); });
-    asio::post(io_, [this, started = std::move(started)] { StartUp(started); });
+    boost::asio::post(io_, [this, started = std::move(started)] { StartUp(started); });
 }
 
 void CoreHost::StartUp(const std::function<void(bool ok)>& started) {
@@ -59,7 +59,7 @@ void CoreHost::StartUp(const std::function<void(bool ok)>& started) {
 void CoreHost::ReadLinkSettings() { bridge_->Configure(ReadIrcLinkSettings(server_->Preferences())); }
 
 void CoreHost::SetLinkValue(std::string key, std::string value) {
-    asio::post(io_, [this, key = std::move(key), value = std::move(value)] {
+    boost::asio::post(io_, [this, key = std::move(key), value = std::move(value)] {
         if (!server_) return;
         try {
             server_->Preferences().Set(key, value);
@@ -72,13 +72,13 @@ void CoreHost::SetLinkValue(std::string key, std::string value) {
 }
 
 void CoreHost::Post(std::function<void(OperatorApi&)> action) {
-    asio::post(io_, [this, action = std::move(action)] {
+    boost::asio::post(io_, [this, action = std::move(action)] {
         if (server_) action(*server_);
     });
 }
 
 void CoreHost::PostLink(std::function<void(IrcBridge&)> action) {
-    asio::post(io_, [this, action = std::move(action)] {
+    boost::asio::post(io_, [this, action = std::move(action)] {
         if (bridge_) action(*bridge_);
     });
 }
@@ -104,7 +104,7 @@ void CoreHost::LinkValues(std::function<void(const IrcLinkSettings&)> answer) {
 }
 
 void CoreHost::ReloadSettings() {
-    asio::post(io_, [this] {
+    boost::asio::post(io_, [this] {
         if (!server_) return;
         server_->ReloadSettings();
         try {
@@ -121,10 +121,10 @@ bool CoreHost::Stop(std::chrono::milliseconds limit) {
     if (!thread_.joinable()) return true;
     auto written = std::make_shared<std::promise<bool>>();
     auto result = written->get_future();
-    asio::post(io_, [this, written] {
+    boost::asio::post(io_, [this, written] {
         const bool ok = !server_ || server_->Close();
         // After the writer's reports, which Close has let onto the loop.
-        asio::post(io_, [written, ok] { written->set_value(ok); });
+        boost::asio::post(io_, [written, ok] { written->set_value(ok); });
     });
     if (result.wait_for(limit) != std::future_status::ready) {
         abandoned_ = true;

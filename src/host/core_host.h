@@ -5,8 +5,8 @@
 // carries every operator action onto it. Nothing here makes the caller wait
 // for the core, except start-up's result for a caller that asks for it and a
 // bounded wait for the files to be written at the end.
-#include <asio/executor_work_guard.hpp>
-#include <asio/io_context.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -77,8 +77,8 @@ private:
 
     OperatorObserver& observer_;
     CoreHostOptions options_;
-    asio::io_context io_{1};
-    asio::executor_work_guard<asio::io_context::executor_type> work_;
+    boost::asio::io_context io_{1};
+    boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work_;
     // Built and used on the core's thread; destroyed after it has stopped.
     std::unique_ptr<IrcBridge> bridge_;
     std::unique_ptr<ChatServer> server_;

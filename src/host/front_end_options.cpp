@@ -1,7 +1,7 @@
 #include "host/front_end_options.h"
 
 #include <CLI/CLI.hpp>
-#include <asio/ip/address.hpp>
+#include <boost/asio/ip/address.hpp>
 #include <filesystem>
 #include <iostream>
 
@@ -38,8 +38,8 @@ void AddFrontEndOptions(CLI::App& app, FrontEndOptions& options, const std::stri
         ->allow_extra_args(false)
         ->check(
             [](const std::string& text) {
-                std::error_code ec;
-                asio::ip::make_address(text, ec);
+                boost::system::error_code ec;
+                boost::asio::ip::make_address(text, ec);
                 return ec ? "not an IP address: " + text : std::string();
             },
             "IP address");

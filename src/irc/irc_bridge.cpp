@@ -25,10 +25,10 @@ TReplies ProgramReplies() {
 
 }  // namespace
 
-IrcBridge::IrcBridge(asio::io_context& io)
+IrcBridge::IrcBridge(boost::asio::io_context& io)
     : IrcBridge(io, [this] { return std::make_unique<TcpOutgoingConnection>(scheduler_); }) {}
 
-IrcBridge::IrcBridge(asio::io_context& io, TIRCClient::ConnectionFactory factory)
+IrcBridge::IrcBridge(boost::asio::io_context& io, TIRCClient::ConnectionFactory factory)
     : scheduler_(io), client_(io, std::move(factory)) {
     client_.SetReplies(ProgramReplies());
     client_.SetUserMode(TUserModes{umInvisible});

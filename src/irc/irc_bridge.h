@@ -4,7 +4,7 @@
 // the bridged channel and the link log; what the chat commands say reaches
 // the IRC channel (IrcLink). It also carries the link window's operations:
 // Start, Stop, Join, a line to the channel and a raw line.
-#include <asio/io_context.hpp>
+#include <boost/asio/io_context.hpp>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,9 +21,9 @@ namespace qm {
 class IrcBridge final : public IrcLink, private IrcClientEvents {
 public:
     // Connects over TCP (or TLS) on `io`.
-    explicit IrcBridge(asio::io_context& io);
+    explicit IrcBridge(boost::asio::io_context& io);
     // Connects through `factory` (tests).
-    IrcBridge(asio::io_context& io, TIRCClient::ConnectionFactory factory);
+    IrcBridge(boost::asio::io_context& io, TIRCClient::ConnectionFactory factory);
     ~IrcBridge() override;
 
     // Where IRC's lines go; must be called before Start and outlive the bridge.

@@ -1,6 +1,6 @@
 #include "irc/irc_client.h"
 
-#include <asio/post.hpp>
+#include <boost/asio/post.hpp>
 #include <algorithm>
 #include <cctype>
 
@@ -37,7 +37,7 @@ std::string Upper(std::string_view text) {
 
 }  // namespace
 
-TIRCClient::TIRCClient(asio::io_context& io, ConnectionFactory factory)
+TIRCClient::TIRCClient(boost::asio::io_context& io, ConnectionFactory factory)
     : io_(io),
       factory_(std::move(factory)),
       events_(&NoEvents()),
@@ -95,7 +95,7 @@ void TIRCClient::Connect() {
     SetState(csConnecting);
     if (epoch != epoch_ || !connection_) return;
     connectTimer_.expires_after(timings_.connectTimeout);
-    connectTimer_.async_wait([this, alive = std::weak_ptr<char>(alive_), epoch](std::error_code ec) {
+    connectTimer_.async_wait([this, alive = std::weak_ptr<char>(alive_), epoch](boost::system::error_code ec) {
         if (!ec && !alive.expired() && epoch == epoch_ && !transportUp_) ConnectTimedOut();
     });
     connection_->Open(OutgoingTarget{server_, port_, tls_, tlsFingerprint_}, *this);
@@ -121,7 +121,7 @@ void TIRCClient::Disconnect(bool force) {
         // caller's handler has returned, as an event would.
         if (connection_) connection_->Abort();
         connection_.reset();
-        asio::post(io_, [this, alive = std::weak_ptr<char>(alive_), epoch = ++epoch_] {
+        boost::asio::post(io_, [this, alive = std::weak_ptr<char>(alive_), epoch = ++epoch_] {
             if (!alive.expired() && epoch == epoch_) ConnectionEnded();
         });
         return;

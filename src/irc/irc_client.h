@@ -4,8 +4,8 @@
 // itself, keeps track of users and channels, paces what it sends, and reports
 // everything else through IrcClientEvents. Everything runs on the thread of
 // the io_context it is given; nothing here blocks or locks.
-#include <asio/io_context.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -53,7 +53,7 @@ public:
     // Makes a fresh, unopened connection for every Connect.
     using ConnectionFactory = std::function<std::unique_ptr<OutgoingConnection>()>;
 
-    TIRCClient(asio::io_context& io, ConnectionFactory factory);
+    TIRCClient(boost::asio::io_context& io, ConnectionFactory factory);
     // Drops a live connection without raising events.
     ~TIRCClient() override;
     TIRCClient(const TIRCClient&) = delete;
@@ -190,7 +190,7 @@ private:
     struct CommandRow;
     static const CommandRow kCommands[];
 
-    asio::io_context& io_;
+    boost::asio::io_context& io_;
     ConnectionFactory factory_;
     IrcClientEvents* events_;
 
@@ -224,7 +224,7 @@ private:
     LineReceiver receiver_;
     SendPacer pacer_;
     Keepalive keepalive_;
-    asio::steady_timer connectTimer_;
+    boost::asio::steady_timer connectTimer_;
     TUsers users_;
     TChannels channels_;
     TUserRef ownUser_;

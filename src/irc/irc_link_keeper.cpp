@@ -6,7 +6,7 @@
 
 namespace qm {
 
-IrcLinkKeeper::IrcLinkKeeper(asio::io_context& io, IrcBridge& bridge, IrcKeeperTimings timings)
+IrcLinkKeeper::IrcLinkKeeper(boost::asio::io_context& io, IrcBridge& bridge, IrcKeeperTimings timings)
     : bridge_(bridge),
       timings_(timings),
       retryTimer_(io),
@@ -33,14 +33,14 @@ void IrcLinkKeeper::SettingsChanged() {
     if (!began_) return;
     if (!kickedFrom_.empty() && !EqualsIgnoreCase(kickedFrom_, bridge_.Settings().Channel)) kickedFrom_.clear();
     // Down with no retry under way: it never started for want of a server.
-    if (bridge_.State() == csDisconnected && retryTimer_.expiry() <= asio::steady_timer::clock_type::now())
+    if (bridge_.State() == csDisconnected && retryTimer_.expiry() <= boost::asio::steady_timer::clock_type::now())
         StartOrExplain();
 }
 
 template <typename F>
-void IrcLinkKeeper::After(asio::steady_timer& timer, std::chrono::milliseconds delay, F f) {
+void IrcLinkKeeper::After(boost::asio::steady_timer& timer, std::chrono::milliseconds delay, F f) {
     timer.expires_after(delay);
-    timer.async_wait([alive = std::weak_ptr<char>(alive_), f](std::error_code ec) {
+    timer.async_wait([alive = std::weak_ptr<char>(alive_), f](boost::system::error_code ec) {
         if (!ec && !alive.expired()) f();
     });
 }

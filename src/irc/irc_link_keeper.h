@@ -5,8 +5,8 @@
 // that doubles from 2 s up to 5 minutes, back to 2 s once a link has stayed
 // registered for a minute. A link kicked from its channel by an IRC operator
 // is not joined again.
-#include <asio/io_context.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -25,7 +25,7 @@ struct IrcKeeperTimings {
 
 class IrcLinkKeeper {
 public:
-    IrcLinkKeeper(asio::io_context& io, IrcBridge& bridge, IrcKeeperTimings timings = {});
+    IrcLinkKeeper(boost::asio::io_context& io, IrcBridge& bridge, IrcKeeperTimings timings = {});
     ~IrcLinkKeeper();
 
     // Starts the link, or says in the link log that no server is configured.
@@ -39,12 +39,12 @@ private:
     void StateChanged(TState state);
     void StartOrExplain();
     template <typename F>
-    void After(asio::steady_timer& timer, std::chrono::milliseconds delay, F f);
+    void After(boost::asio::steady_timer& timer, std::chrono::milliseconds delay, F f);
 
     IrcBridge& bridge_;
     IrcKeeperTimings timings_;
-    asio::steady_timer retryTimer_;
-    asio::steady_timer stableTimer_;
+    boost::asio::steady_timer retryTimer_;
+    boost::asio::steady_timer stableTimer_;
     Backoff retryDelay_;
     bool began_ = false;
     bool joinedThisConnection_ = false;

@@ -2,7 +2,7 @@
 
 namespace qm {
 
-Keepalive::Keepalive(asio::io_context& io, std::function<void()> sendPing, std::function<void()> timedOut)
+Keepalive::Keepalive(boost::asio::io_context& io, std::function<void()> sendPing, std::function<void()> timedOut)
     : timer_(io), sendPing_(std::move(sendPing)), timedOut_(std::move(timedOut)) {}
 
 void Keepalive::Start(std::chrono::milliseconds idle, std::chrono::milliseconds timeout) {
@@ -33,7 +33,7 @@ void Keepalive::LineReceived() {
 // of the last line and, if that is recent, waits for the rest of the spell.
 void Keepalive::Arm(Clock::time_point at) {
     timer_.expires_at(at);
-    timer_.async_wait([this, alive = std::weak_ptr<char>(alive_), round = round_](const asio::error_code&) {
+    timer_.async_wait([this, alive = std::weak_ptr<char>(alive_), round = round_](const boost::system::error_code&) {
         if (alive.expired() || round != round_) return;
         Check();
     });

@@ -1,8 +1,8 @@
 #pragma once
 // Notices a dead link: after a quiet spell the client pings the server, and
 // if nothing at all arrives in answer the link is given up.
-#include <asio/io_context.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -11,7 +11,7 @@ namespace qm {
 
 class Keepalive {
 public:
-    Keepalive(asio::io_context& io, std::function<void()> sendPing, std::function<void()> timedOut);
+    Keepalive(boost::asio::io_context& io, std::function<void()> sendPing, std::function<void()> timedOut);
 
     // Starts watching: `sendPing` runs after `idle` without a received line,
     // `timedOut` when no line follows the ping within `timeout`.
@@ -26,7 +26,7 @@ private:
     void Arm(Clock::time_point at);
     void Check();
 
-    asio::steady_timer timer_;
+    boost::asio::steady_timer timer_;
     std::function<void()> sendPing_;
     std::function<void()> timedOut_;
     std::chrono::milliseconds idle_{0}, timeout_{0};

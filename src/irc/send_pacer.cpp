@@ -4,7 +4,7 @@
 
 namespace qm {
 
-SendPacer::SendPacer(asio::io_context& io, Writer write, std::function<void()> overflow)
+SendPacer::SendPacer(boost::asio::io_context& io, Writer write, std::function<void()> overflow)
     : timer_(io), write_(std::move(write)), overflow_(std::move(overflow)) {}
 
 void SendPacer::Start(const Limits& limits) {
@@ -74,7 +74,7 @@ void SendPacer::ArmTimer() {
     if (timerArmed_) return;
     timerArmed_ = true;
     timer_.expires_at(lastRefill_ + limits_.interval);
-    timer_.async_wait([this, alive = std::weak_ptr<char>(alive_), round = round_](const asio::error_code&) {
+    timer_.async_wait([this, alive = std::weak_ptr<char>(alive_), round = round_](const boost::system::error_code&) {
         if (alive.expired() || round != round_) return;
         timerArmed_ = false;
         Drain();

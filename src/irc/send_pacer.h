@@ -3,8 +3,8 @@
 // client: a burst of lines may go at once, then one line per interval; the
 // allowance grows back by one line per quiet interval. Lines beyond the
 // allowance wait in a bounded queue.
-#include <asio/io_context.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <cstddef>
 #include <deque>
@@ -26,7 +26,7 @@ public:
     // `write` puts one line on the wire; `overflow` is told when a full queue
     // first drops chat lines, and again only after it has drained below its
     // limit in between.
-    SendPacer(asio::io_context& io, Writer write, std::function<void()> overflow);
+    SendPacer(boost::asio::io_context& io, Writer write, std::function<void()> overflow);
 
     // A fresh connection: the whole burst is available, nothing is queued.
     void Start(const Limits& limits);
@@ -50,7 +50,7 @@ private:
     void ArmTimer();
     void MakeRoom();
 
-    asio::steady_timer timer_;
+    boost::asio::steady_timer timer_;
     Writer write_;
     std::function<void()> overflow_;
     Limits limits_;

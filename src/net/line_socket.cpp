@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include <asio/post.hpp>
+#include <boost/asio/post.hpp>
 
 #include "net/output_scheduler.h"
 
@@ -20,7 +20,7 @@ constexpr std::size_t kReadBudget = 64 * 1024;
 constexpr std::size_t kPiecesKept = 4;
 }  // namespace
 
-LineSocket::LineSocket(OutputScheduler& scheduler, asio::ip::tcp::socket socket)
+LineSocket::LineSocket(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket)
     : scheduler_(scheduler), socket_(std::move(socket)) {}
 
 LineSocket::~LineSocket() {
@@ -28,7 +28,7 @@ LineSocket::~LineSocket() {
 }
 
 void LineSocket::Start() {
-    std::error_code ec;
+    boost::system::error_code ec;
     socket_.non_blocking(true, ec);
     if (ec) {
         closeError_ = ec;
@@ -115,7 +115,7 @@ void LineSocket::Pause() { readingPaused_ = true; }
 void LineSocket::Resume() {
     if (!readingPaused_) return;
     readingPaused_ = false;
-    asio::post(scheduler_.io(), [self = shared_from_this()] {
+    boost::asio::post(scheduler_.io(), [self = shared_from_this()] {
         if (self->state_ != State::kConnected) return;
         self->OnResumed();
         if (!self->readingPaused_ && !self->waitingReadable_ && !self->HasUndeliveredInput())
@@ -129,10 +129,10 @@ void LineSocket::PauseFor(std::chrono::milliseconds delay) {
 
 void LineSocket::PauseThen(std::chrono::milliseconds delay, std::function<void()> then) {
     Pause();
-    if (!pauseTimer_) pauseTimer_ = std::make_unique<asio::steady_timer>(scheduler_.io());
+    if (!pauseTimer_) pauseTimer_ = std::make_unique<boost::asio::steady_timer>(scheduler_.io());
     pauseTimer_->expires_after(delay);
     // The handler keeps the connection alive, and with it whatever `then` refers to.
-    pauseTimer_->async_wait([self = shared_from_this(), then = std::move(then)](std::error_code ec) {
+    pauseTimer_->async_wait([self = shared_from_this(), then = std::move(then)](boost::system::error_code ec) {
         if (!ec && self->state_ == State::kConnected) then();
     });
 }
@@ -141,9 +141,9 @@ void LineSocket::ReadSome() {
     std::size_t budget = kReadBudget;
     while (state_ == State::kConnected && !readingPaused_) {
         auto [buffer, capacity] = scheduler_.ReadBuffer();
-        std::error_code ec;
-        std::size_t n = socket_.read_some(asio::buffer(buffer, capacity), ec);
-        if (ec == asio::error::would_block || ec == asio::error::try_again) {
+        boost::system::error_code ec;
+        std::size_t n = socket_.read_some(boost::asio::buffer(buffer, capacity), ec);
+        if (ec == boost::asio::error::would_block || ec == boost::asio::error::try_again) {
             WaitReadable();
             return;
         }
@@ -155,7 +155,7 @@ void LineSocket::ReadSome() {
         scheduler_.NoteInput();
         OnReceived(std::string_view(buffer, n));
         if (n >= budget) {
-            asio::post(scheduler_.io(), [self = shared_from_this()] { self->ReadSome(); });
+            boost::asio::post(scheduler_.io(), [self = shared_from_this()] { self->ReadSome(); });
             return;
         }
         budget -= n;
@@ -164,7 +164,7 @@ void LineSocket::ReadSome() {
 
 void LineSocket::WaitReadable() {
     waitingReadable_ = true;
-    socket_.async_wait(asio::socket_base::wait_read, [self = shared_from_this()](std::error_code ec) {
+    socket_.async_wait(boost::asio::socket_base::wait_read, [self = shared_from_this()](boost::system::error_code ec) {
         self->waitingReadable_ = false;
         if (!ec) self->ReadSome();
     });
@@ -189,8 +189,8 @@ void LineSocket::Flush() {
     else pieces_.clear();
     TrackUnsent();
     if (closeRequested_) {
-        std::error_code ignored;
-        socket_.shutdown(asio::socket_base::shutdown_send, ignored);
+        boost::system::error_code ignored;
+        socket_.shutdown(boost::asio::socket_base::shutdown_send, ignored);
         Shutdown(false);
     }
 }
@@ -214,7 +214,7 @@ void LineSocket::WritePieces() {
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-            closeError_ = std::error_code(errno, std::system_category());
+            closeError_ = boost::system::error_code(errno, boost::system::system_category());
             Shutdown(false);
             return;
         }
@@ -256,7 +256,7 @@ void LineSocket::ShedOutput() {
 
 void LineSocket::WaitWritable() {
     waitingWritable_ = true;
-    socket_.async_wait(asio::socket_base::wait_write, [self = shared_from_this()](std::error_code ec) {
+    socket_.async_wait(boost::asio::socket_base::wait_write, [self = shared_from_this()](boost::system::error_code ec) {
         self->waitingWritable_ = false;
         if (!ec) self->Flush();
     });
@@ -265,7 +265,7 @@ void LineSocket::WaitWritable() {
 void LineSocket::Shutdown(bool byPeer) {
     if (state_ == State::kClosed) return;
     state_ = State::kClosed;
-    std::error_code ignored;
+    boost::system::error_code ignored;
     socket_.close(ignored);
     if (pauseTimer_) pauseTimer_->cancel();
     std::string().swap(output_);
@@ -275,7 +275,7 @@ void LineSocket::Shutdown(bool byPeer) {
     TrackUnsent();
     if (scheduler_.ShuttingDown()) return;
     // The close event never runs inside the handler that caused it.
-    asio::post(scheduler_.io(), [self = shared_from_this(), byPeer] { self->OnClosed(byPeer); });
+    boost::asio::post(scheduler_.io(), [self = shared_from_this(), byPeer] { self->OnClosed(byPeer); });
 }
 
 }  // namespace qm

@@ -6,8 +6,8 @@
 // output waits for it, and a close asked for inside a handler happens after
 // the handler. What the bytes mean (telnet, IRC, TLS) is the subclass's
 // business: it is told about received bytes and about the close.
-#include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -25,7 +25,7 @@ public:
     // A peer that stops reading is dropped once this much output waits for it.
     static constexpr std::size_t kMaxPendingOutput = 1 << 20;
 
-    LineSocket(OutputScheduler& scheduler, asio::ip::tcp::socket socket);
+    LineSocket(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket);
     virtual ~LineSocket();
     LineSocket(const LineSocket&) = delete;
     LineSocket& operator=(const LineSocket&) = delete;
@@ -92,7 +92,7 @@ protected:
         QueueFlush();
     }
     // Why the connection failed, when a read or write failed (else empty).
-    const std::error_code& CloseError() const { return closeError_; }
+    const boost::system::error_code& CloseError() const { return closeError_; }
 
 private:
     enum class State { kConnected, kClosed };
@@ -123,14 +123,14 @@ private:
     void WritePieces();
 
     OutputScheduler& scheduler_;
-    asio::ip::tcp::socket socket_;
+    boost::asio::ip::tcp::socket socket_;
     std::string output_;
     std::vector<Piece> pieces_;
     // The end of what pieces_ takes of output_, and the bytes all pieces hold.
     std::size_t ownQueued_ = 0;
     std::size_t pending_ = 0;
     UnsentOutput unsent_{this};
-    std::error_code closeError_;
+    boost::system::error_code closeError_;
     State state_ = State::kConnected;
     bool closeRequested_ = false;
     bool flushQueued_ = false;
@@ -138,7 +138,7 @@ private:
     bool readingPaused_ = false;
     bool waitingReadable_ = false;
     // Made when first needed: most connections never pause.
-    std::unique_ptr<asio::steady_timer> pauseTimer_;
+    std::unique_ptr<boost::asio::steady_timer> pauseTimer_;
 };
 
 }  // namespace qm

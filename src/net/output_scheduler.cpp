@@ -4,13 +4,13 @@
 
 #include <algorithm>
 
-#include <asio/post.hpp>
+#include <boost/asio/post.hpp>
 
 #include "net/line_socket.h"
 
 namespace qm {
 
-OutputScheduler::OutputScheduler(asio::io_context& io) : io_(io), trimTimer_(io) {}
+OutputScheduler::OutputScheduler(boost::asio::io_context& io) : io_(io), trimTimer_(io) {}
 
 SharedBytes OutputScheduler::Share(std::string_view bytes) {
     const SharedBytes shared{roundBytes_.size(), bytes.size()};
@@ -33,7 +33,7 @@ void OutputScheduler::QueueFlush(std::shared_ptr<LineSocket> socket) {
 void OutputScheduler::FlushWhenQuiet() {
     if (inputSinceCheck_ && std::chrono::steady_clock::now() < flushDeadline_) {
         inputSinceCheck_ = false;
-        asio::post(io_, [this, alive = std::weak_ptr<char>(alive_)] {
+        boost::asio::post(io_, [this, alive = std::weak_ptr<char>(alive_)] {
             if (!alive.expired()) FlushWhenQuiet();
         });
         return;
@@ -99,7 +99,7 @@ void OutputScheduler::NoteOutputReleased(std::size_t bytes) {
 
 void OutputScheduler::ScheduleTrim(std::chrono::steady_clock::duration wait) {
     trimTimer_.expires_after(wait);
-    trimTimer_.async_wait([this](std::error_code ec) {
+    trimTimer_.async_wait([this](boost::system::error_code ec) {
         if (ec) return;
         const auto quiet = std::chrono::steady_clock::now() - lastRelease_;
         if (quiet < kTrimQuiet) {

@@ -6,8 +6,8 @@
 // Also owns the one read buffer all sockets share, hands freed output
 // memory back to the system after a burst, and keeps the unsent output of
 // all sockets together under one limit.
-#include <asio/io_context.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -43,7 +43,7 @@ public:
     // All sockets together may hold this much unsent output unless told otherwise.
     static constexpr std::size_t kDefaultMaxTotalOutput = std::size_t{512} << 20;
 
-    explicit OutputScheduler(asio::io_context& io);
+    explicit OutputScheduler(boost::asio::io_context& io);
 
     // Once the unsent output of all sockets passes `bytes`, the socket
     // holding the most is made to write what it can and, if its peer still
@@ -52,7 +52,7 @@ public:
     // `entry` now stands for `bytes` of unsent output.
     void TrackUnsent(UnsentOutput& entry, std::size_t bytes);
 
-    asio::io_context& io() { return io_; }
+    boost::asio::io_context& io() { return io_; }
 
     // Keeps `bytes` until this round's flush is over, for sockets to queue
     // with LineSocket::SendShared.
@@ -78,7 +78,7 @@ private:
     void ScheduleTrim(std::chrono::steady_clock::duration wait);
     void ShedLargest();
 
-    asio::io_context& io_;
+    boost::asio::io_context& io_;
     std::vector<std::shared_ptr<LineSocket>> flushQueue_;
     // What Share keeps; emptied once a round's flush has written it all.
     std::string roundBytes_;
@@ -92,7 +92,7 @@ private:
     // stays flat to 10,000 while a steady 2,000 lines/s is written at once.
     static constexpr auto kMaxFlushDelay = std::chrono::milliseconds(20);
     std::chrono::steady_clock::time_point flushDeadline_;
-    asio::steady_timer trimTimer_;
+    boost::asio::steady_timer trimTimer_;
     std::size_t releasedSinceTrim_ = 0;
     bool trimScheduled_ = false;
     static constexpr auto kTrimQuiet = std::chrono::milliseconds(250);

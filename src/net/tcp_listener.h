@@ -4,9 +4,9 @@
 // delay that grows while the failures go on, and reported once per run of
 // failures: a process out of descriptors would otherwise spin on the same
 // failure, and fill its log with it.
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -24,12 +24,12 @@ struct AcceptRetry {
 
 class TcpListener {
 public:
-    using AcceptHandler = std::function<void(asio::ip::tcp::socket)>;
+    using AcceptHandler = std::function<void(boost::asio::ip::tcp::socket)>;
     using ErrorHandler = std::function<void(const std::system_error&)>;
 
     // `onError` hears the first failure of every run of failures; the run
     // ends with the next accepted connection.
-    TcpListener(asio::io_context& io, AcceptHandler onAccept, ErrorHandler onError, AcceptRetry retry = {});
+    TcpListener(boost::asio::io_context& io, AcceptHandler onAccept, ErrorHandler onError, AcceptRetry retry = {});
     ~TcpListener();
 
     // Binds address:port and starts accepting; throws std::system_error.
@@ -46,8 +46,8 @@ private:
     void Accept();
     void AcceptWaiting();
 
-    asio::ip::tcp::acceptor acceptor_;
-    asio::steady_timer retry_;
+    boost::asio::ip::tcp::acceptor acceptor_;
+    boost::asio::steady_timer retry_;
     AcceptHandler onAccept_;
     ErrorHandler onError_;
     Backoff backoff_;

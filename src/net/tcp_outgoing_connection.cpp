@@ -1,7 +1,7 @@
 #include "net/tcp_outgoing_connection.h"
 
-#include <asio/connect.hpp>
-#include <asio/post.hpp>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/post.hpp>
 
 #include "net/line_socket.h"
 #include "net/output_scheduler.h"
@@ -10,7 +10,7 @@ namespace qm {
 
 class TcpOutgoingConnection::Stream final : public LineSocket {
 public:
-    Stream(OutputScheduler& scheduler, asio::ip::tcp::socket socket, TcpOutgoingConnection& owner)
+    Stream(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket, TcpOutgoingConnection& owner)
         : LineSocket(scheduler, std::move(socket)), owner_(&owner) {}
     void Detach() { owner_ = nullptr; }
 
@@ -41,7 +41,7 @@ TcpOutgoingConnection::TcpOutgoingConnection(OutputScheduler& scheduler)
 
 TcpOutgoingConnection::~TcpOutgoingConnection() {
     resolver_.cancel();
-    std::error_code ignored;
+    boost::system::error_code ignored;
     connecting_.close(ignored);
     if (stream_) {
         stream_->Detach();
@@ -55,8 +55,8 @@ void TcpOutgoingConnection::Open(const OutgoingTarget& target, OutgoingObserver&
     phase_ = Phase::kResolving;
     resolver_.async_resolve(
         target.host, target.port,
-        [this, alive = std::weak_ptr<char>(alive_)](std::error_code ec,
-                                                     asio::ip::tcp::resolver::results_type results) {
+        [this, alive = std::weak_ptr<char>(alive_)](boost::system::error_code ec,
+                                                     boost::asio::ip::tcp::resolver::results_type results) {
             if (alive.expired() || phase_ != Phase::kResolving) return;
             if (ec) {
                 Fail("Cannot resolve " + target_.host + ": " + ec.message() + ".");
@@ -66,10 +66,10 @@ void TcpOutgoingConnection::Open(const OutgoingTarget& target, OutgoingObserver&
         });
 }
 
-void TcpOutgoingConnection::Connect(const asio::ip::tcp::resolver::results_type& endpoints) {
+void TcpOutgoingConnection::Connect(const boost::asio::ip::tcp::resolver::results_type& endpoints) {
     phase_ = Phase::kConnecting;
-    asio::async_connect(connecting_, endpoints,
-                        [this, alive = std::weak_ptr<char>(alive_)](std::error_code ec, const auto&) {
+    boost::asio::async_connect(connecting_, endpoints,
+                        [this, alive = std::weak_ptr<char>(alive_)](boost::system::error_code ec, const auto&) {
                             if (alive.expired() || phase_ != Phase::kConnecting) return;
                             if (ec) {
                                 Fail("Cannot connect to " + target_.host + " port " + target_.port + ": " +
@@ -80,9 +80,9 @@ void TcpOutgoingConnection::Connect(const asio::ip::tcp::resolver::results_type&
                         });
 }
 
-void TcpOutgoingConnection::Established(asio::ip::tcp::socket socket) {
-    std::error_code ignored;
-    socket.set_option(asio::ip::tcp::no_delay(true), ignored);
+void TcpOutgoingConnection::Established(boost::asio::ip::tcp::socket socket) {
+    boost::system::error_code ignored;
+    socket.set_option(boost::asio::ip::tcp::no_delay(true), ignored);
     stream_ = std::make_shared<Stream>(scheduler_, std::move(socket), *this);
     if (target_.tls) {
         phase_ = Phase::kHandshaking;
@@ -167,10 +167,10 @@ void TcpOutgoingConnection::Abort() {
     case Phase::kResolving:
     case Phase::kConnecting: {
         resolver_.cancel();
-        std::error_code ignored;
+        boost::system::error_code ignored;
         connecting_.close(ignored);
         phase_ = Phase::kDone;
-        asio::post(scheduler_.io(), [this, alive = std::weak_ptr<char>(alive_)] {
+        boost::asio::post(scheduler_.io(), [this, alive = std::weak_ptr<char>(alive_)] {
             if (!alive.expired()) observer_->OnOutgoingFailed("Connection attempt stopped.");
         });
         break;

@@ -5,7 +5,7 @@
 // one. With TLS the bytes pass through a TlsClientFilter on their way, and
 // the connection counts as established once the server's certificate has
 // been verified.
-#include <asio/ip/tcp.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -33,8 +33,8 @@ private:
     // kHandshaking: TCP is up, TLS is being negotiated.
     enum class Phase { kIdle, kResolving, kConnecting, kHandshaking, kOpen, kDone };
 
-    void Connect(const asio::ip::tcp::resolver::results_type& endpoints);
-    void Established(asio::ip::tcp::socket socket);
+    void Connect(const boost::asio::ip::tcp::resolver::results_type& endpoints);
+    void Established(boost::asio::ip::tcp::socket socket);
     void Fail(const std::string& reason);
     // Hands the filter's records to the socket.
     void WriteTls();
@@ -48,8 +48,8 @@ private:
     OutgoingObserver* observer_ = nullptr;
     OutgoingTarget target_;
     Phase phase_ = Phase::kIdle;
-    asio::ip::tcp::resolver resolver_;
-    asio::ip::tcp::socket connecting_;
+    boost::asio::ip::tcp::resolver resolver_;
+    boost::asio::ip::tcp::socket connecting_;
     std::shared_ptr<Stream> stream_;
     std::unique_ptr<TlsClientFilter> tls_;
     // Handlers check it: an object that is gone raises nothing.

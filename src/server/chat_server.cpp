@@ -5,7 +5,7 @@
 #include <ifaddrs.h>
 #include <netinet/in.h>
 
-#include <asio/post.hpp>
+#include <boost/asio/post.hpp>
 
 #include <algorithm>
 #include <cstdlib>
@@ -81,7 +81,7 @@ std::size_t MaxTotalOutput(const PreferenceStore& preferences) {
 
 }  // namespace
 
-ChatServer::ChatServer(asio::io_context& io, OperatorObserver& observer, IrcLink& link, ChatServerOptions options)
+ChatServer::ChatServer(boost::asio::io_context& io, OperatorObserver& observer, IrcLink& link, ChatServerOptions options)
     : io_(io),
       observer_(observer),
       options_(std::move(options)),
@@ -438,7 +438,7 @@ void ChatServer::StartSaveTimer() {
     // An interval of 0 stops the periodic save.
     if (saveInterval_.count() <= 0) return;
     saveTimer_.expires_after(saveInterval_);
-    saveTimer_.async_wait([this](std::error_code ec) {
+    saveTimer_.async_wait([this](boost::system::error_code ec) {
         if (!ec) SaveTimerTick();
     });
 }
@@ -450,7 +450,7 @@ void ChatServer::SaveTimerTick() {
 
 void ChatServer::StartFloodTimer() {
     floodTimer_.expires_after(kFloodTick);
-    floodTimer_.async_wait([this](std::error_code ec) {
+    floodTimer_.async_wait([this](boost::system::error_code ec) {
         if (!ec && settings_.FloodProt) FloodTimerTick();
     });
 }
@@ -467,7 +467,7 @@ void ChatServer::ScheduleDatabaseSave() {
     if (writeBehindArmed_) return;
     writeBehindArmed_ = true;
     writeBehindTimer_.expires_after(options_.writeBehindDelay);
-    writeBehindTimer_.async_wait([this](std::error_code ec) {
+    writeBehindTimer_.async_wait([this](boost::system::error_code ec) {
         if (ec) return;
         writeBehindArmed_ = false;
         SaveDatabases();
@@ -525,7 +525,7 @@ void ChatServer::SaveFailed(const std::string& error) {
     retryArmed_ = true;
     retryTimer_.expires_after(retryDelay_);
     retryDelay_ = std::min(retryDelay_ * 2, options_.saveRetryLimit);
-    retryTimer_.async_wait([this](std::error_code ec) {
+    retryTimer_.async_wait([this](boost::system::error_code ec) {
         if (!ec) RetryTick();
     });
 }
@@ -537,7 +537,7 @@ void ChatServer::RetryTick() {
 
 FileWriter::Done ChatServer::OnLoop(std::function<void(const std::string& error)> then) {
     return [&io = io_, alive = std::weak_ptr<int>(alive_), then = std::move(then)](const std::string& error) {
-        asio::post(io, [alive, then, error] {
+        boost::asio::post(io, [alive, then, error] {
             if (alive.lock()) then(error);
         });
     };

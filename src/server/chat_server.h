@@ -2,8 +2,8 @@
 // The chat server: owns the listening server, the settings, the stores and
 // the log; runs the start-up, handles connects, lines and disconnects, runs
 // the timers, and carries out the operator's actions.
-#include <asio/io_context.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -71,7 +71,7 @@ struct ChatServerOptions {
 class ChatServer final : public TransportEvents, public OperatorApi {
 public:
     // `link` is the IRC link the commands report to; it must outlive the server.
-    ChatServer(asio::io_context& io, OperatorObserver& observer, IrcLink& link, ChatServerOptions options);
+    ChatServer(boost::asio::io_context& io, OperatorObserver& observer, IrcLink& link, ChatServerOptions options);
     ~ChatServer() override;
 
     // Loads every file and starts listening. Returns false when a step
@@ -156,7 +156,7 @@ private:
     void ReportError(const std::string& message);
     std::filesystem::path DataFile(const char* name) const { return options_.dataDir / name; }
 
-    asio::io_context& io_;
+    boost::asio::io_context& io_;
     OperatorObserver& observer_;
     ChatServerOptions options_;
     SystemClock systemClock_;
@@ -174,10 +174,10 @@ private:
     LoginWatch logins_;
     BridgedChannel bridgedChannel_{server_.Clients()};
     ChatState state_;
-    asio::steady_timer saveTimer_;
-    asio::steady_timer floodTimer_;
-    asio::steady_timer writeBehindTimer_;
-    asio::steady_timer retryTimer_;
+    boost::asio::steady_timer saveTimer_;
+    boost::asio::steady_timer floodTimer_;
+    boost::asio::steady_timer writeBehindTimer_;
+    boost::asio::steady_timer retryTimer_;
     std::chrono::milliseconds saveInterval_{300000};
     std::chrono::milliseconds retryDelay_;
     bool writeBehindArmed_ = false;

@@ -9,7 +9,7 @@
 
 namespace qm {
 
-TWSocketServer::TWSocketServer(asio::io_context& io, TransportEvents& events, AcceptRetry acceptRetry)
+TWSocketServer::TWSocketServer(boost::asio::io_context& io, TransportEvents& events, AcceptRetry acceptRetry)
     : events_(events), scheduler_(io), acceptRetry_(acceptRetry) {}
 
 TWSocketServer::~TWSocketServer() {
@@ -31,7 +31,7 @@ void TWSocketServer::Listen(const std::string& port) {
             try {
                 AddListener("::", static_cast<unsigned short>(number), true);
             } catch (const std::system_error& e) {
-                if (e.code() != asio::error::address_family_not_supported) throw;
+                if (e.code() != std::errc::address_family_not_supported) throw;
                 AddListener("0.0.0.0", static_cast<unsigned short>(number), false);
             }
             return;
@@ -45,7 +45,7 @@ void TWSocketServer::Listen(const std::string& port) {
                                 false);
                 return;
             } catch (const std::system_error& e) {
-                if (number != 0 || listeners_.empty() || e.code() != asio::error::address_in_use || attempt == 10)
+                if (number != 0 || listeners_.empty() || e.code() != std::errc::address_in_use || attempt == 10)
                     throw;
                 listeners_.clear();
             }
@@ -58,17 +58,17 @@ void TWSocketServer::Listen(const std::string& port) {
 
 void TWSocketServer::AddListener(const std::string& address, unsigned short port, bool dualStack) {
     auto listener = std::make_unique<TcpListener>(
-        scheduler_.io(), [this](asio::ip::tcp::socket socket) { HandleAccepted(std::move(socket)); },
+        scheduler_.io(), [this](boost::asio::ip::tcp::socket socket) { HandleAccepted(std::move(socket)); },
         [this](const std::system_error& error) { events_.OnServerException(error); }, acceptRetry_);
     listener->Listen(address, port, dualStack);
     listeners_.push_back(std::move(listener));
 }
 
-void TWSocketServer::HandleAccepted(asio::ip::tcp::socket socket) {
-    std::error_code ec;
+void TWSocketServer::HandleAccepted(boost::asio::ip::tcp::socket socket) {
+    boost::system::error_code ec;
     auto remote = socket.remote_endpoint(ec);
     if (ec) return;  // the peer is already gone
-    socket.set_option(asio::ip::tcp::no_delay(true), ec);
+    socket.set_option(boost::asio::ip::tcp::no_delay(true), ec);
     auto client = std::make_shared<TTcpSrvClient>(scheduler_, std::move(socket), static_cast<ClientEvents&>(*this));
     client->PeerAddr = AddressText(remote.address());
     client->PeerPort = std::to_string(remote.port());

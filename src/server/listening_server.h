@@ -3,8 +3,8 @@
 // the client list and turns their connections' events into the chat
 // server's transport events. Every event runs on the one thread that runs
 // the io_context.
-#include <asio/io_context.hpp>
-#include <asio/ip/tcp.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
 #include <exception>
 #include <memory>
 #include <string>
@@ -40,7 +40,7 @@ public:
 
 class TWSocketServer final : private ClientEvents {
 public:
-    TWSocketServer(asio::io_context& io, TransportEvents& events, AcceptRetry acceptRetry);
+    TWSocketServer(boost::asio::io_context& io, TransportEvents& events, AcceptRetry acceptRetry);
     ~TWSocketServer() override;
 
     // Binds every address of Addrs on `port` and starts accepting; throws
@@ -67,7 +67,7 @@ public:
 
 private:
     void AddListener(const std::string& address, unsigned short port, bool dualStack);
-    void HandleAccepted(asio::ip::tcp::socket socket);
+    void HandleAccepted(boost::asio::ip::tcp::socket socket);
     void DeliverLine(TTcpSrvClient& client, std::string line, bool terminated);
     // ClientEvents
     void OnClientLine(TTcpSrvClient& client, std::string line) override;

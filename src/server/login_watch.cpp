@@ -6,7 +6,7 @@
 
 namespace qm {
 
-LoginWatch::LoginWatch(asio::io_context& io, std::chrono::milliseconds timeout) : timer_(io), timeout_(timeout) {}
+LoginWatch::LoginWatch(boost::asio::io_context& io, std::chrono::milliseconds timeout) : timer_(io), timeout_(timeout) {}
 
 bool LoginWatch::StillLoggingIn(const std::weak_ptr<TTcpSrvClient>& client) {
     const auto c = client.lock();
@@ -39,7 +39,7 @@ void LoginWatch::ArmTimer() {
     if (timerArmed_ || watched_.empty()) return;
     timerArmed_ = true;
     timer_.expires_at(watched_.front().deadline);
-    timer_.async_wait([this](std::error_code ec) {
+    timer_.async_wait([this](boost::system::error_code ec) {
         // Aborted: the watch is going away; `this` may be gone.
         if (ec) return;
         timerArmed_ = false;

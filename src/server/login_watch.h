@@ -5,8 +5,8 @@
 // otherwise a handful of idle sockets locks everybody out. A connection is
 // logging in until its nickname is accepted (its password too, for a
 // registered one) or it has sent the game handshake.
-#include <asio/io_context.hpp>
-#include <asio/steady_timer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <deque>
 #include <memory>
@@ -22,7 +22,7 @@ class LoginWatch {
 public:
     // A connection still logging in `timeout` after connecting is told
     // "Login timed out." and closed.
-    LoginWatch(asio::io_context& io, std::chrono::milliseconds timeout);
+    LoginWatch(boost::asio::io_context& io, std::chrono::milliseconds timeout);
 
     // At most this many connections logging in at once from one address
     // group (AddressGroup); 0: no limit.
@@ -45,7 +45,7 @@ private:
     void ArmTimer();
     void Expire();
 
-    asio::steady_timer timer_;
+    boost::asio::steady_timer timer_;
     std::chrono::milliseconds timeout_;
     int mostPerAddress_ = 0;
     bool timerArmed_ = false;
