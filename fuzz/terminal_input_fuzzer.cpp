@@ -8,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "terminal/terminal_input.h"
+#include "terminal/line_editor.h"
+#include "terminal/telnet_codec.h"
 
 namespace {
 
@@ -19,13 +20,13 @@ void Require(bool holds) {
 // A line, complete or partial, never holds a line end and stays bounded.
 void CheckLine(const std::string& line) {
     Require(line.find('\r') == std::string::npos && line.find('\n') == std::string::npos);
-    Require(line.size() <= qm::TerminalInput::kMaxPartialLine);
+    Require(line.size() <= qm::LineEditor::kMaxPartialLine);
 }
 
 // What goes to the peer, read back: every 255 of the text comes out doubled.
 void CheckEscaping(const std::string& text) {
     std::string wire;
-    qm::TerminalInput::AppendEscaped(text, wire);
+    qm::TelnetCodec::AppendEscaped(text, wire);
     std::string back;
     for (std::size_t i = 0; i < wire.size(); ++i) {
         back += wire[i];
@@ -50,22 +51,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return choice >> 16;
     };
     std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
-    qm::TerminalInput input;
+    // The codec in front of the editor, as the telnet way runs them.
+    qm::TelnetCodec codec;
+    qm::LineEditor editor;
     std::string toPeer;
+    std::string data;
     while (!bytes.empty()) {
         const std::size_t read = std::min<std::size_t>(bytes.size(), 1 + next() % 64);
-        input.Receive(bytes.substr(0, read), toPeer);
+        data.clear();
+        codec.Receive(bytes.substr(0, read), data, toPeer);
+        editor.Receive(data);
         bytes.remove_prefix(read);
         // A password prompt turns the echo off between two lines.
-        if (next() % 4 == 0) input.SetServerEcho(next() % 2 == 0, toPeer);
+        if (next() % 4 == 0) codec.SetServerEcho(next() % 2 == 0, toPeer);
         const bool echo = next() % 2 == 0;
-        while (auto line = input.NextLine(echo, toPeer)) {
+        while (auto line = editor.NextLine(echo, toPeer)) {
             CheckLine(*line);
             CheckEscaping(*line);
         }
         // The replies are written and forgotten, as the socket would.
         toPeer.clear();
     }
-    if (auto partial = input.TakePartialLine()) CheckLine(*partial);
+    if (auto partial = editor.TakePartialLine()) CheckLine(*partial);
     return 0;
 }

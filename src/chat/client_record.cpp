@@ -1,14 +1,21 @@
 #include "chat/client_record.h"
 
 #include "chat/client_events.h"
-#include "net/output_scheduler.h"
 
 #include <utility>
 
 namespace qm {
 
-TTcpSrvClient::TTcpSrvClient(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket, ClientEvents& events)
-    : LineSocket(scheduler, std::move(socket)), events_(&events) {}
+TTcpSrvClient::TTcpSrvClient(boost::asio::io_context& io, std::shared_ptr<TerminalSession> session,
+                             ClientEvents& events)
+    : io_(io), session_(std::move(session)), events_(&events) {
+    PeerAddr = session_->PeerAddr();
+    PeerPort = session_->PeerPort();
+    session_->Attach(*this);
+}
+
+// The session may outlive the record by a pending handler or two.
+TTcpSrvClient::~TTcpSrvClient() { session_->Detach(); }
 
 void TTcpSrvClient::ResetForConnect(TimePoint now) {
     ConnectTime = now;
@@ -41,15 +48,8 @@ void TTcpSrvClient::SetChannel(std::string_view channel) {
     if (index_ && old != channel_) index_->ChannelChanged(*this, old);
 }
 
-void TTcpSrvClient::SendStr(std::string_view text) {
-    std::string* output = OutputQueue();
-    if (!output) return;
-    TerminalInput::AppendEscaped(text, *output);
-    OutputAppended();
-}
-
 void TTcpSrvClient::StartPromptTimer(std::chrono::milliseconds limit, std::function<void(TTcpSrvClient&)> expired) {
-    if (!promptTimer_) promptTimer_ = std::make_unique<boost::asio::steady_timer>(scheduler().io());
+    if (!promptTimer_) promptTimer_ = std::make_unique<boost::asio::steady_timer>(io_);
     promptTimer_->expires_after(limit);
     promptTimer_->async_wait([weak = std::weak_ptr<TTcpSrvClient>(Self()), expired = std::move(expired)](
                                  boost::system::error_code ec) {
@@ -62,16 +62,22 @@ void TTcpSrvClient::StopPromptTimer() {
     if (promptTimer_) promptTimer_->cancel();
 }
 
-void TTcpSrvClient::SyncEchoOption() {
-    std::string command;
-    input_.SetServerEcho(LineEcho() || AwaitingPassword(), command);
-    if (!command.empty()) SendBytes(command);
+void TTcpSrvClient::PauseFor(std::chrono::milliseconds delay) {
+    PauseThen(delay, [this] { Resume(); });
 }
 
-void TTcpSrvClient::OnReceived(std::string_view bytes) {
-    std::string replies;
-    input_.Receive(bytes, replies);
-    if (!replies.empty()) SendBytes(replies);
+void TTcpSrvClient::PauseThen(std::chrono::milliseconds delay, std::function<void()> then) {
+    Pause();
+    if (!pauseTimer_) pauseTimer_ = std::make_unique<boost::asio::steady_timer>(io_);
+    pauseTimer_->expires_after(delay);
+    pauseTimer_->async_wait([weak = weak_from_this(), then = std::move(then)](boost::system::error_code ec) {
+        const auto self = weak.lock();
+        if (!ec && self && self->Connected()) then();
+    });
+}
+
+void TTcpSrvClient::OnTerminalData(std::string_view bytes) {
+    editor_.Receive(bytes);
     DeliverLines();
 }
 
@@ -80,24 +86,28 @@ void TTcpSrvClient::OnReceived(std::string_view bytes) {
 void TTcpSrvClient::DeliverLines() {
     while (Connected() && !Paused() && !CloseRequested()) {
         std::string echo;
-        auto line = input_.NextLine(lineEcho_, echo);
-        if (!echo.empty()) SendBytes(echo);
+        auto line = editor_.NextLine(lineEcho_, echo);
+        if (!echo.empty()) SendStr(echo);
         if (!line) return;
         if (LineMode && events_) events_->OnClientLine(*this, std::move(*line));
     }
 }
 
-void TTcpSrvClient::OnClosed(bool byPeer) {
+void TTcpSrvClient::OnTerminalClosed(bool byPeer) {
+    // Nothing waits for a closed connection; a timer's handler would keep
+    // the record, and what it refers to, alive until it ran out.
+    if (promptTimer_) promptTimer_->cancel();
+    if (pauseTimer_) pauseTimer_->cancel();
     if (!events_) return;
     std::string partial;
     // After this side asked to close (ban, busy, kill, quit) no further line counts.
     if (byPeer && !CloseRequested() && LineMode) {
-        if (auto line = input_.TakePartialLine()) partial = std::move(*line);
+        if (auto line = editor_.TakePartialLine()) partial = std::move(*line);
     }
     events_->OnClientClosed(*this, std::move(partial));
 }
 
-void TTcpSrvClient::OnOutputOverflow() {
+void TTcpSrvClient::OnTerminalOverflow() {
     if (events_) events_->OnClientOverflow(*this);
 }
 

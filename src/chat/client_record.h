@@ -1,9 +1,10 @@
 #pragma once
 // Everything the chat server knows about the user on one connection, and
-// the connection itself: the socket, with the terminal codec in front of it
-// (telnet negotiation, line editing, echo). The nickname and the channel
-// change only through their setters, which keep the client list's indexes
-// (by nickname, by channel) current.
+// the connection itself: a terminal session of whatever way the user came
+// in by, with the line editor (echo, editing, line ends) on top of it. The
+// nickname and the channel change only through their setters, which keep
+// the client list's indexes (by nickname, by channel) current.
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <cstdint>
@@ -13,10 +14,10 @@
 #include <string_view>
 
 #include "chat/client_index.h"
-#include "net/line_socket.h"
 #include "storage/ascii.h"
 #include "storage/clock.h"
-#include "terminal/terminal_input.h"
+#include "terminal/line_editor.h"
+#include "terminal/terminal_session.h"
 
 namespace qm {
 
@@ -31,29 +32,61 @@ inline constexpr std::string_view kChoosingNickname = "Choosing nickname...";
 // meant for nobody.
 inline bool IsChoosingNickname(std::string_view name) { return EqualsIgnoreCase(name, kChoosingNickname); }
 
-class TTcpSrvClient final : public LineSocket {
+class TTcpSrvClient final : public std::enable_shared_from_this<TTcpSrvClient>, private TerminalSessionEvents {
 public:
-    TTcpSrvClient(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket, ClientEvents& events);
+    // Takes the session's events; the session's greeting goes out first.
+    TTcpSrvClient(boost::asio::io_context& io, std::shared_ptr<TerminalSession> session, ClientEvents& events);
+    ~TTcpSrvClient() override;
+    TTcpSrvClient(const TTcpSrvClient&) = delete;
+    TTcpSrvClient& operator=(const TTcpSrvClient&) = delete;
 
     // The values every field takes before the record is used.
     void ResetForConnect(TimePoint now);
 
-    // Queues text for the peer; data bytes 255 go out doubled, as telnet wants.
-    void SendStr(std::string_view text);
-    // Queues bytes that are already in wire form (escaped with TerminalInput::AppendEscaped).
-    void SendWire(std::string_view bytes) { SendBytes(bytes); }
+    // Starts reading the session.
+    void Start() { session_->Start(); }
 
-    // Whether the server echoes; also what it tells the telnet client.
+    // Queues text for the peer, in the wire form of the session's way.
+    void SendStr(std::string_view text) { session_->SendText(text); }
+    // A line for many (see WireForMany): bytes in this client's wire form,
+    // kept once for the loop round, and queued without a copy.
+    WireCoding Coding() const { return session_->Coding(); }
+    SharedBytes ShareWire(std::string_view wire) { return session_->ShareWire(wire); }
+    void SendShared(const SharedBytes& wire) { session_->SendShared(wire); }
+
+    // The way the user came in by ("telnet", "tls"), for the log.
+    std::string_view Way() const { return session_->Way(); }
+
+    // Closes once everything queued so far has been sent, after the current
+    // handler has returned.
+    void CloseDelayed() { session_->CloseDelayed(); }
+    // Drops the connection without sending what is queued.
+    void Close() { session_->Close(); }
+    // Holds back further lines until Resume.
+    void Pause() { session_->Pause(); }
+    void Resume() { session_->Resume(); }
+    // Pause, and Resume after `delay`.
+    void PauseFor(std::chrono::milliseconds delay);
+    // Pause, and run `then` after `delay` if the connection is still open;
+    // `then` decides when to Resume.
+    void PauseThen(std::chrono::milliseconds delay, std::function<void()> then);
+    bool Connected() const { return session_->Connected(); }
+    bool CloseRequested() const { return session_->CloseRequested(); }
+    bool Paused() const { return session_->Paused(); }
+    // Output waiting for a peer whose connection was found full.
+    std::size_t UnsentBytes() const { return session_->UnsentBytes(); }
+
+    // Whether the server echoes; also what it tells the terminal.
     bool LineEcho() const { return lineEcho_; }
     void SetLineEcho(bool on) { lineEcho_ = on; }
-    // Telnet's echo option follows the echo, except at a password prompt,
-    // where the server keeps it so that the client never shows the password.
-    void SyncEchoOption();
+    // The terminal is told to leave the echo to the server while the server
+    // echoes, and at a password prompt too, so that it never shows the password.
+    void SyncEchoOption() { session_->SetServerEcho(LineEcho() || AwaitingPassword()); }
 
     // Stops the events of this connection (its owner is going away).
     void Detach() { events_ = nullptr; }
 
-    std::shared_ptr<TTcpSrvClient> Self() { return std::static_pointer_cast<TTcpSrvClient>(shared_from_this()); }
+    std::shared_ptr<TTcpSrvClient> Self() { return shared_from_this(); }
 
     std::string PeerAddr;
     std::string PeerPort;
@@ -119,22 +152,27 @@ public:
     void StopPromptTimer();
 
 private:
-    void OnReceived(std::string_view bytes) override;
-    void OnResumed() override { DeliverLines(); }
-    bool HasUndeliveredInput() const override { return input_.HasPendingData(); }
-    void OnClosed(bool byPeer) override;
-    void OnOutputOverflow() override;
+    // TerminalSessionEvents
+    void OnTerminalData(std::string_view bytes) override;
+    void OnTerminalResumed() override { DeliverLines(); }
+    bool HasUndeliveredInput() const override { return editor_.HasPendingData(); }
+    void OnTerminalClosed(bool byPeer) override;
+    void OnTerminalOverflow() override;
     void DeliverLines();
 
+    boost::asio::io_context& io_;
+    std::shared_ptr<TerminalSession> session_;
     ClientEvents* events_;
     ClientIndex* index_ = nullptr;
     std::uint64_t sequence_ = 0;
     std::string nick_;
     std::string channel_;
-    TerminalInput input_;
+    LineEditor editor_;
     bool lineEcho_ = true;
-    // Made when first needed: most connections are never asked for a password.
+    // Made when first needed: most connections are never asked for a
+    // password, and never pause.
     std::unique_ptr<boost::asio::steady_timer> promptTimer_;
+    std::unique_ptr<boost::asio::steady_timer> pauseTimer_;
 };
 
 }  // namespace qm

@@ -67,6 +67,7 @@ void CoreHost::SetLinkValue(std::string key, std::string value) {
             // The value counts in memory; the operator learns that the file is stale.
             ReportError(e.what());
         }
+        server_->ReloadListeners();
         ReadLinkSettings();
     });
 }
@@ -112,6 +113,7 @@ void CoreHost::ReloadSettings() {
         } catch (const FileError& e) {
             ReportError(e.what());
         }
+        server_->ReloadListeners();
         ReadLinkSettings();
         keeper_->SettingsChanged();
     });

@@ -35,6 +35,11 @@ void LineSocket::Start() {
         Shutdown(false);
         return;
     }
+    if (tls_) {
+        tls_->Start();
+        // A client's hello goes out at once; a server waits for the client's.
+        if (tls_->HasOutgoing()) QueueFlush();
+    }
     ReadSome();
 }
 
@@ -123,20 +128,6 @@ void LineSocket::Resume() {
     });
 }
 
-void LineSocket::PauseFor(std::chrono::milliseconds delay) {
-    PauseThen(delay, [this] { Resume(); });
-}
-
-void LineSocket::PauseThen(std::chrono::milliseconds delay, std::function<void()> then) {
-    Pause();
-    if (!pauseTimer_) pauseTimer_ = std::make_unique<boost::asio::steady_timer>(scheduler_.io());
-    pauseTimer_->expires_after(delay);
-    // The handler keeps the connection alive, and with it whatever `then` refers to.
-    pauseTimer_->async_wait([self = shared_from_this(), then = std::move(then)](boost::system::error_code ec) {
-        if (!ec && self->state_ == State::kConnected) then();
-    });
-}
-
 void LineSocket::ReadSome() {
     std::size_t budget = kReadBudget;
     while (state_ == State::kConnected && !readingPaused_) {
@@ -153,13 +144,37 @@ void LineSocket::ReadSome() {
             return;
         }
         scheduler_.NoteInput();
-        OnReceived(std::string_view(buffer, n));
+        if (tls_) {
+            if (!Decrypt(std::string_view(buffer, n))) return;
+        } else {
+            OnReceived(std::string_view(buffer, n));
+        }
         if (n >= budget) {
             boost::asio::post(scheduler_.io(), [self = shared_from_this()] { self->ReadSome(); });
             return;
         }
         budget -= n;
     }
+}
+
+bool LineSocket::Decrypt(std::string_view ciphertext) {
+    // Only needed during this call: one buffer serves every connection.
+    static thread_local std::string plaintext;
+    plaintext.clear();
+    const bool wasReady = Ready();
+    tls_->FromNetwork(ciphertext, plaintext);
+    // What came before a close_notify still counts.
+    if (!plaintext.empty()) OnReceived(plaintext);
+    if (state_ != State::kConnected) return false;
+    const auto tls = tls_->state();
+    if (tls == TlsFilter::State::kFailed || tls == TlsFilter::State::kClosed) {
+        SendFinalRecords();
+        Shutdown(true);
+        return false;
+    }
+    // Handshake records to answer, or output that waited for the handshake.
+    if (tls_->HasOutgoing() || (!wasReady && Ready() && pending_ != 0)) QueueFlush();
+    return true;
 }
 
 void LineSocket::WaitReadable() {
@@ -173,11 +188,18 @@ void LineSocket::WaitReadable() {
 void LineSocket::Flush() {
     flushQueued_ = false;
     if (state_ != State::kConnected || waitingWritable_) return;
-    WritePieces();
+    if (closeRequested_ && !Ready()) {
+        // Before its handshake the session has nobody to speak to.
+        Shutdown(false);
+        return;
+    }
+    const bool full = tls_ ? WriteTls() : WritePieces();
     if (state_ != State::kConnected) return;
     if (pending_ != 0) {
+        // Output held for a TLS handshake waits for the peer's next
+        // records, not for the socket.
         KeepUnsentAsOwn();
-        WaitWritable();
+        if (full) WaitWritable();
         TrackUnsent();
         return;
     }
@@ -187,8 +209,14 @@ void LineSocket::Flush() {
     ownQueued_ = 0;
     if (pieces_.capacity() > kPiecesKept) std::vector<Piece>().swap(pieces_);
     else pieces_.clear();
+    std::string().swap(wire_);
+    wireSent_ = 0;
     TrackUnsent();
     if (closeRequested_) {
+        if (tls_) {
+            tls_->Shutdown();
+            SendFinalRecords();
+        }
         boost::system::error_code ignored;
         socket_.shutdown(boost::asio::socket_base::shutdown_send, ignored);
         Shutdown(false);
@@ -199,7 +227,7 @@ const char* LineSocket::PieceData(const Piece& piece) const {
     return piece.shared ? scheduler_.SharedData({piece.offset, piece.size}) : output_.data() + piece.offset;
 }
 
-void LineSocket::WritePieces() {
+bool LineSocket::WritePieces() {
     constexpr std::size_t kPiecesPerWrite = 64;
     while (pending_ != 0) {
         iovec parts[kPiecesPerWrite];
@@ -213,13 +241,54 @@ void LineSocket::WritePieces() {
         const ssize_t n = ::sendmsg(socket_.native_handle(), &message, MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
             closeError_ = boost::system::error_code(errno, boost::system::system_category());
             Shutdown(false);
-            return;
+            return false;
         }
         Consume(static_cast<std::size_t>(n));
     }
+    return false;
+}
+
+bool LineSocket::WriteTls() {
+    if (Ready() && !pieces_.empty()) {
+        for (const Piece& piece : pieces_) tls_->ToNetwork(std::string_view(PieceData(piece), piece.size));
+        pieces_.clear();
+        output_.clear();
+        ownQueued_ = 0;
+        if (tls_->state() == TlsFilter::State::kFailed) {
+            Shutdown(false);
+            return false;
+        }
+    }
+    tls_->TakeOutgoing(wire_);
+    // What waits now: the records, and output held for the handshake.
+    pending_ = wire_.size() - wireSent_;
+    for (const Piece& piece : pieces_) pending_ += piece.size;
+    while (wireSent_ < wire_.size()) {
+        const ssize_t n =
+            ::send(socket_.native_handle(), wire_.data() + wireSent_, wire_.size() - wireSent_, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+            closeError_ = boost::system::error_code(errno, boost::system::system_category());
+            Shutdown(false);
+            return false;
+        }
+        wireSent_ += static_cast<std::size_t>(n);
+        pending_ -= static_cast<std::size_t>(n);
+    }
+    wire_.clear();
+    wireSent_ = 0;
+    return false;
+}
+
+void LineSocket::SendFinalRecords() {
+    if (wireSent_ != wire_.size()) return;  // they would land inside an unfinished record
+    std::string records;
+    tls_->TakeOutgoing(records);
+    if (!records.empty()) (void)::send(socket_.native_handle(), records.data(), records.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
 void LineSocket::Consume(std::size_t sent) {
@@ -267,8 +336,9 @@ void LineSocket::Shutdown(bool byPeer) {
     state_ = State::kClosed;
     boost::system::error_code ignored;
     socket_.close(ignored);
-    if (pauseTimer_) pauseTimer_->cancel();
     std::string().swap(output_);
+    std::string().swap(wire_);
+    wireSent_ = 0;
     std::vector<Piece>().swap(pieces_);
     ownQueued_ = 0;
     pending_ = 0;

@@ -4,19 +4,20 @@
 // queued in one buffer with at most one write in flight and written in the
 // loop round's batch, a peer that stops reading is dropped once too much
 // output waits for it, and a close asked for inside a handler happens after
-// the handler. What the bytes mean (telnet, IRC, TLS) is the subclass's
-// business: it is told about received bytes and about the close.
+// the handler. With TLS, the bytes pass through a TlsFilter on their way:
+// a round's output is encrypted at its flush, and nothing but the handshake
+// is written before the handshake is done. What the bytes mean (telnet,
+// IRC) is the subclass's business: it is told about received bytes and
+// about the close.
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
-#include <chrono>
 #include <cstddef>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "net/output_scheduler.h"
+#include "net/tls_filter.h"
 
 namespace qm {
 
@@ -30,8 +31,12 @@ public:
     LineSocket(const LineSocket&) = delete;
     LineSocket& operator=(const LineSocket&) = delete;
 
+    // Everything both ways goes through `tls` from now on; call before Start.
+    void UseTls(std::unique_ptr<TlsFilter> tls) { tls_ = std::move(tls); }
     // Starts reading; call once the owner holds the socket in a shared_ptr.
     void Start();
+    // Application bytes can flow: there is no TLS, or its handshake is done.
+    bool Ready() const { return !tls_ || tls_->state() == TlsFilter::State::kOpen; }
 
     // Queues bytes exactly as they are to go on the wire.
     void SendBytes(std::string_view bytes);
@@ -41,7 +46,8 @@ public:
     void SendShared(const SharedBytes& bytes);
 
     // Closes once everything queued so far has been sent, after the current
-    // handler has returned.
+    // handler has returned; before a TLS handshake is done, at once and
+    // without sending anything but the handshake.
     void CloseDelayed();
     // Drops the connection without sending what is queued.
     void Close();
@@ -49,11 +55,6 @@ public:
     // Holds back further input (its bytes stay unread) until Resume.
     void Pause();
     void Resume();
-    // Pause, and Resume after `delay`.
-    void PauseFor(std::chrono::milliseconds delay);
-    // Pause, and run `then` after `delay` if the connection is still open;
-    // `then` decides when to Resume.
-    void PauseThen(std::chrono::milliseconds delay, std::function<void()> then);
 
     bool Connected() const { return state_ == State::kConnected; }
     bool CloseRequested() const { return closeRequested_; }
@@ -98,6 +99,9 @@ private:
     enum class State { kConnected, kClosed };
 
     void ReadSome();
+    // TLS: hands the plaintext of `ciphertext` on; false once the connection
+    // has closed.
+    bool Decrypt(std::string_view ciphertext);
     void WaitReadable();
     void WaitWritable();
     void QueueFlush();
@@ -119,8 +123,15 @@ private:
     // The round's shared bytes are gone after its flush: a socket that could
     // not write them all copies what is left into output_.
     void KeepUnsentAsOwn();
-    // Writes as much of the pieces as the socket takes.
-    void WritePieces();
+    // Writes as much of the pieces as the socket takes; true when the socket
+    // was found full.
+    bool WritePieces();
+    // TLS: encrypts the pieces once the handshake is done, and writes the
+    // records; true when the socket was found full.
+    bool WriteTls();
+    // TLS: the records that end the session (close_notify, or the alert
+    // that says why it failed), if the socket takes them at once.
+    void SendFinalRecords();
 
     OutputScheduler& scheduler_;
     boost::asio::ip::tcp::socket socket_;
@@ -129,6 +140,10 @@ private:
     // The end of what pieces_ takes of output_, and the bytes all pieces hold.
     std::size_t ownQueued_ = 0;
     std::size_t pending_ = 0;
+    std::unique_ptr<TlsFilter> tls_;
+    // TLS records not yet written, and how much of them is.
+    std::string wire_;
+    std::size_t wireSent_ = 0;
     UnsentOutput unsent_{this};
     boost::system::error_code closeError_;
     State state_ = State::kConnected;
@@ -137,8 +152,6 @@ private:
     bool waitingWritable_ = false;
     bool readingPaused_ = false;
     bool waitingReadable_ = false;
-    // Made when first needed: most connections never pause.
-    std::unique_ptr<boost::asio::steady_timer> pauseTimer_;
 };
 
 }  // namespace qm

@@ -1,5 +1,7 @@
 #include "net/tcp_listener.h"
 
+#include "net/address_text.h"
+
 #include <boost/asio/ip/v6_only.hpp>
 
 #include <chrono>
@@ -64,6 +66,12 @@ unsigned short TcpListener::LocalPort() const {
     boost::system::error_code ec;
     auto endpoint = acceptor_.local_endpoint(ec);
     return ec ? 0 : endpoint.port();
+}
+
+std::string TcpListener::LocalAddress() const {
+    boost::system::error_code ec;
+    auto endpoint = acceptor_.local_endpoint(ec);
+    return ec ? std::string() : AddressText(endpoint.address());
 }
 
 void TcpListener::Accept() {

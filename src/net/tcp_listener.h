@@ -41,6 +41,8 @@ public:
     bool Listening() const { return acceptor_.is_open(); }
     // The bound port (useful when listening on port 0), or 0.
     unsigned short LocalPort() const;
+    // The bound address as the log writes it ("127.0.0.1", "::"), or empty.
+    std::string LocalAddress() const;
 
 private:
     void Accept();

@@ -89,7 +89,7 @@ void TcpOutgoingConnection::Established(boost::asio::ip::tcp::socket socket) {
         TlsClientConfig config;
         config.host = target_.host;
         config.fingerprint = target_.fingerprint;
-        tls_ = std::make_unique<TlsClientFilter>(std::move(config));
+        tls_ = std::make_unique<TlsFilter>(std::move(config));
         tls_->Start();
         stream_->Start();
         CheckTls();
@@ -110,22 +110,22 @@ void TcpOutgoingConnection::WriteTls() {
 void TcpOutgoingConnection::CheckTls() {
     WriteTls();
     switch (tls_->state()) {
-    case TlsClientFilter::State::kHandshaking:
+    case TlsFilter::State::kHandshaking:
         break;
-    case TlsClientFilter::State::kOpen:
+    case TlsFilter::State::kOpen:
         if (phase_ == Phase::kHandshaking) {
             phase_ = Phase::kOpen;
             observer_->OnOutgoingConnected();
         }
         break;
-    case TlsClientFilter::State::kFailed:
+    case TlsFilter::State::kFailed:
         stream_->Close();
         if (phase_ == Phase::kHandshaking)
             Fail(tls_->FailureReason());
         else
             StreamClosed(tls_->FailureReason());
         break;
-    case TlsClientFilter::State::kClosed:
+    case TlsFilter::State::kClosed:
         stream_->CloseDelayed();
         break;
     }

@@ -2,7 +2,7 @@
 // An outgoing connection over TCP, or TLS over TCP: the host name is
 // resolved asynchronously, the connection made without blocking the loop,
 // and the established connection runs on a LineSocket like every accepted
-// one. With TLS the bytes pass through a TlsClientFilter on their way, and
+// one. With TLS the bytes pass through a TlsFilter on their way, and
 // the connection counts as established once the server's certificate has
 // been verified.
 #include <boost/asio/ip/tcp.hpp>
@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "net/outgoing_connection.h"
-#include "net/tls_client_filter.h"
+#include "net/tls_filter.h"
 
 namespace qm {
 
@@ -51,7 +51,7 @@ private:
     boost::asio::ip::tcp::resolver resolver_;
     boost::asio::ip::tcp::socket connecting_;
     std::shared_ptr<Stream> stream_;
-    std::unique_ptr<TlsClientFilter> tls_;
+    std::unique_ptr<TlsFilter> tls_;
     // Handlers check it: an object that is gone raises nothing.
     std::shared_ptr<char> alive_ = std::make_shared<char>();
 };

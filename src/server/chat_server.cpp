@@ -93,6 +93,7 @@ ChatServer::ChatServer(boost::asio::io_context& io, OperatorObserver& observer, 
       adminChecks_(io, options_.adminCheckInterval),
       server_(io, *this, options_.acceptRetry),
       logins_(io, options_.loginTimeout),
+      ways_(server_, log_, preferences_, options_.dataDir, [this](const std::string& e) { ReportError(e); }),
       state_{settings_, server_.Clients(), users_, mail_, log_, online_, link_, clock_, passwords_,
              options_.badPasswordDelay, options_.passwordPromptTimeout,
              AttemptThrottle(options_.failedPasswordFirstHold, options_.failedPasswordMaxHold),
@@ -152,6 +153,7 @@ bool ChatServer::StartUp() {
         log_.Add("Server started on: " + FirstLocalIPv4() + "  Waiting for connections...");
         // Port 0 takes any free port: the operator learns which from the log.
         if (port == 0) log_.Add("Listening on port: " + std::to_string(server_.LocalPort()));
+        OpenWaysIn();
         saveInterval_ = std::chrono::minutes(ServerSettingNumber(dir, settings_, ServerNumber::kSaver));
         StartSaveTimer();
         users_.Load(DataFile(files::kUsers));
@@ -178,6 +180,7 @@ void ChatServer::Activate() {
         return;
     }
     log_.Add("Server activated.  Listening on port: " + settings_.Port);
+    OpenWaysIn();
     observer_.ListeningChanged(true);
 }
 
@@ -200,6 +203,16 @@ void ChatServer::ReloadSettings() {
         return;
     }
     log_.Add("Reloaded preferences.");
+}
+
+void ChatServer::ReloadListeners() {
+    if (server_.Listening()) ways_.Apply(true);
+}
+
+void ChatServer::OpenWaysIn() {
+    for (const auto& endpoint : server_.ListeningOn(server_.TelnetWayIn()))
+        log_.Add("Listening on " + endpoint + " (telnet)");
+    ways_.Apply(false);
 }
 
 void ChatServer::SaveLog() { SaveLog(nullptr); }
@@ -344,17 +357,28 @@ bool ChatServer::IsBanned(std::string_view address) const {
                        [&](const std::string& entry) { return BanEntryMatches(entry, address); });
 }
 
+namespace {
+// The address as a connection's log lines name it: the ways in other than
+// plain telnet, which the log has always meant, add their label.
+std::string ConnectingName(const TTcpSrvClient& client) {
+    if (client.Way() == "telnet") return client.PeerAddr;
+    return client.PeerAddr + " (" + std::string(client.Way()) + ")";
+}
+}  // namespace
+
 bool ChatServer::OnClientConnect(TTcpSrvClient& client) {
     const TimePoint now = clock_.Now();
     // Also for a refused connection, so that its disconnect logs a true duration.
     client.ConnectTime = now;
     if (IsBanned(client.PeerAddr)) {
+        // A way with a handshake closes without a word: it has nobody to
+        // speak to yet.
         client.SendStr(settings_.IsBanned + "\r\n");
         client.CloseDelayed();
-        log_.Add("Client connecting: " + client.PeerAddr + " is banned right now.");
+        log_.Add("Client connecting: " + ConnectingName(client) + " is banned right now.");
         return true;
     }
-    log_.Add("Client connecting: " + client.PeerAddr);
+    log_.Add("Client connecting: " + ConnectingName(client));
     client.LineMode = true;
     client.SetLineEcho(true);
     client.ResetForConnect(now);

@@ -15,6 +15,7 @@
 #include "server/bridged_channel.h"
 #include "server/listening_server.h"
 #include "server/login_watch.h"
+#include "server/way_listeners.h"
 #include "chat/online_users.h"
 #include "server/operator_api.h"
 #include "storage/clock.h"
@@ -82,6 +83,10 @@ public:
     void Activate() override;
     void Deactivate() override;
     void ReloadSettings() override;
+    // After the preference store was read again: the ways in open, move or
+    // close as it says now, and a renewed TLS certificate counts. Nothing
+    // opens while the server is deactivated.
+    void ReloadListeners();
     void SaveLog() override;
     bool Close() override;
     bool SetSetting(std::string_view name, std::string value) override;
@@ -130,6 +135,9 @@ private:
     void OnClientOverflow(TTcpSrvClient& client) override;
 
     bool IsBanned(std::string_view address) const;
+    // One log line for each socket the telnet way listens on, then the
+    // other ways as the preference store asks.
+    void OpenWaysIn();
     void ReadLoginLimit();
     bool FloodCheck(TTcpSrvClient& client);
     void ApplyMaxClients();
@@ -172,6 +180,7 @@ private:
     TurnQueue adminChecks_;
     TWSocketServer server_;
     LoginWatch logins_;
+    WayListeners ways_;
     BridgedChannel bridgedChannel_{server_.Clients()};
     ChatState state_;
     boost::asio::steady_timer saveTimer_;

@@ -1,8 +1,9 @@
 #pragma once
-// The listening server: accepts terminal clients, greets them, keeps them in
-// the client list and turns their connections' events into the chat
-// server's transport events. Every event runs on the one thread that runs
-// the io_context.
+// The listening server: accepts terminal clients on the port of each way in
+// (telnet on the chat's port, and the others on theirs), keeps them in the
+// client list and turns their sessions' events into the chat server's
+// transport events. Every event runs on the one thread that runs the
+// io_context.
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <exception>
@@ -10,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "access/telnet_ways.h"
+#include "access/way_in.h"
 #include "chat/client_events.h"
 #include "chat/client_list.h"
 #include "net/output_scheduler.h"
@@ -43,14 +46,26 @@ public:
     TWSocketServer(boost::asio::io_context& io, TransportEvents& events, AcceptRetry acceptRetry);
     ~TWSocketServer() override;
 
-    // Binds every address of Addrs on `port` and starts accepting; throws
-    // std::system_error, and then listens nowhere.
+    // Binds every address of Addrs on `port` for the telnet way and starts
+    // accepting; throws std::system_error, and then the telnet way listens
+    // nowhere.
     void Listen(const std::string& port);
-    // Stops accepting; connections keep working.
-    void Close() { listeners_.clear(); }
-    bool Listening() const { return !listeners_.empty(); }
-    // The bound port (useful when listening on port 0), or 0.
-    unsigned short LocalPort() const { return listeners_.empty() ? 0 : listeners_.front()->LocalPort(); }
+    // The same for another way in, on its own port (0: any free port).
+    void ListenWay(WayIn& way, unsigned short port);
+    // Stops accepting on one way; its connections keep working.
+    void CloseWay(const WayIn& way);
+    // Stops accepting on every way; connections keep working.
+    void Close() { doors_.clear(); }
+    // Whether the telnet way listens.
+    bool Listening() const { return Find(telnet_) != nullptr; }
+    bool Listening(const WayIn& way) const { return Find(way) != nullptr; }
+    // The bound port of the telnet way or another (useful when listening on
+    // port 0), or 0.
+    unsigned short LocalPort() const { return LocalPort(telnet_); }
+    unsigned short LocalPort(const WayIn& way) const;
+    // "ADDRESS port N" for each socket the way listens on.
+    std::vector<std::string> ListeningOn(const WayIn& way) const;
+    const WayIn& TelnetWayIn() const { return telnet_; }
 
     // The unsent output of all connections together is kept under this.
     void SetMaxTotalOutput(std::size_t bytes) { scheduler_.SetMaxTotalOutput(bytes); }
@@ -66,8 +81,16 @@ public:
     int MaxClients = 0;
 
 private:
-    void AddListener(const std::string& address, unsigned short port, bool dualStack);
-    void HandleAccepted(boost::asio::ip::tcp::socket socket);
+    // The listening sockets of one way in.
+    struct Door {
+        WayIn* way;
+        std::vector<std::unique_ptr<TcpListener>> listeners;
+    };
+    const Door* Find(const WayIn& way) const;
+    // Binds the door on every address of Addrs; throws std::system_error.
+    void Bind(Door& door, unsigned short port);
+    void AddListener(Door& door, const std::string& address, unsigned short port, bool dualStack);
+    void HandleAccepted(WayIn& way, boost::asio::ip::tcp::socket socket);
     void DeliverLine(TTcpSrvClient& client, std::string line, bool terminated);
     // ClientEvents
     void OnClientLine(TTcpSrvClient& client, std::string line) override;
@@ -78,7 +101,8 @@ private:
     OutputScheduler scheduler_;
     ClientList clients_;
     AcceptRetry acceptRetry_;
-    std::vector<std::unique_ptr<TcpListener>> listeners_;
+    TelnetWay telnet_;
+    std::vector<Door> doors_;
 };
 
 }  // namespace qm

@@ -1,4 +1,4 @@
-#include "net/tls_client_filter.h"
+#include "net/tls_filter.h"
 
 #include <gtest/gtest.h>
 #include <openssl/bio.h>
@@ -38,7 +38,7 @@
 namespace qm {
 namespace {
 
-using State = TlsClientFilter::State;
+using State = TlsFilter::State;
 
 struct PKeyFree {
     void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
@@ -226,7 +226,7 @@ constexpr std::size_t kWhole = std::numeric_limits<std::size_t>::max();
 // Moves bytes both ways until neither side has anything to say, cutting
 // every transfer into reads of at most `readSize` bytes as a socket may.
 // The client's plaintext is appended to `toClient`.
-void Pump(TlsClientFilter& client, TestServer& server, std::string& toClient, std::size_t readSize = kWhole) {
+void Pump(TlsFilter& client, TestServer& server, std::string& toClient, std::size_t readSize = kWhole) {
     for (int round = 0; round < 100; ++round) {
         std::string clientBytes;
         client.TakeOutgoing(clientBytes);
@@ -327,13 +327,13 @@ TlsClientConfig ConfigFor(const HandshakeCase& c, const std::filesystem::path& d
     return config;
 }
 
-TEST(TlsClientFilterHandshake, OutcomeByCertificateAndTrust) {
+TEST(TlsFilterHandshake, OutcomeByCertificateAndTrust) {
     const auto dir = test::MakeScratchDir("tls");
     for (const auto& c : HandshakeCases()) {
         for (int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
             SCOPED_TRACE(c.name + (version == TLS1_2_VERSION ? " (TLS 1.2)" : " (TLS 1.3)"));
             TestServer server(CredentialsOf(c.cert), version);
-            TlsClientFilter client(ConfigFor(c, dir));
+            TlsFilter client(ConfigFor(c, dir));
             client.ToNetwork("NICK early\r\n");  // before the handshake: held until it succeeds
             client.Start();
             EXPECT_EQ(client.state(), State::kHandshaking);
@@ -362,7 +362,7 @@ TEST(TlsClientFilterHandshake, OutcomeByCertificateAndTrust) {
 
 // Failures whose detail is OpenSSL's wording or a path: the start of the
 // reason is ours and is what a person reads first.
-TEST(TlsClientFilterHandshake, SetUpAndProtocolFailures) {
+TEST(TlsFilterHandshake, SetUpAndProtocolFailures) {
     const auto dir = test::MakeScratchDir("tls");
     struct Case {
         const char* name;
@@ -387,7 +387,7 @@ TEST(TlsClientFilterHandshake, SetUpAndProtocolFailures) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         TestServer server(Pki().selfSigned, c.serverMaxVersion);
-        TlsClientFilter client(c.config);
+        TlsFilter client(c.config);
         client.ToNetwork("NICK early\r\n");
         client.Start();
         std::string toClient;
@@ -410,7 +410,7 @@ std::string Pattern(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-TEST(TlsClientFilterData, BothWaysInOrderWhateverTheReadSize) {
+TEST(TlsFilterData, BothWaysInOrderWhateverTheReadSize) {
     const std::string fromServer = Pattern(100 * 1024, 1);
     const std::string fromClient = Pattern(100 * 1024, 2);
     for (int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
@@ -421,7 +421,7 @@ TEST(TlsClientFilterData, BothWaysInOrderWhateverTheReadSize) {
             // server's Finished, so often in the read that ends the handshake.
             const std::string greeting = ":irc.example.net NOTICE * :*** Looking up your hostname\r\n";
             TestServer server(Pki().selfSigned, version, greeting);
-            TlsClientFilter client({"localhost", Sha256Hex(Pki().selfSigned.cert.get()), "", ""});
+            TlsFilter client({"localhost", Sha256Hex(Pki().selfSigned.cert.get()), "", ""});
             client.ToNetwork("CAP LS 302\r\n");
             client.Start();
             client.ToNetwork("NICK quill\r\n");  // during the handshake
@@ -447,14 +447,14 @@ TEST(TlsClientFilterData, BothWaysInOrderWhateverTheReadSize) {
     }
 }
 
-TEST(TlsClientFilterClose, CloseNotifyEitherWay) {
+TEST(TlsFilterClose, CloseNotifyEitherWay) {
     const std::string pin = Sha256Hex(Pki().selfSigned.cert.get());
     for (int version : {TLS1_2_VERSION, TLS1_3_VERSION}) {
         SCOPED_TRACE(version == TLS1_2_VERSION ? "TLS 1.2" : "TLS 1.3");
         {
             SCOPED_TRACE("the server closes first");
             TestServer server(Pki().selfSigned, version);
-            TlsClientFilter client({"localhost", pin, "", ""});
+            TlsFilter client({"localhost", pin, "", ""});
             client.Start();
             std::string toClient;
             Pump(client, server, toClient);
@@ -476,7 +476,7 @@ TEST(TlsClientFilterClose, CloseNotifyEitherWay) {
         {
             SCOPED_TRACE("the client closes first");
             TestServer server(Pki().selfSigned, version);
-            TlsClientFilter client({"localhost", pin, "", ""});
+            TlsFilter client({"localhost", pin, "", ""});
             client.Start();
             std::string toClient;
             Pump(client, server, toClient);
@@ -497,7 +497,7 @@ TEST(TlsClientFilterClose, CloseNotifyEitherWay) {
     {
         SCOPED_TRACE("shut down during the handshake");
         TestServer server(Pki().selfSigned);
-        TlsClientFilter client({"localhost", pin, "", ""});
+        TlsFilter client({"localhost", pin, "", ""});
         client.ToNetwork("NICK early\r\n");
         client.Start();
         client.Shutdown();
@@ -518,7 +518,7 @@ std::string Repeat(std::string_view unit, std::size_t times) {
 }
 
 // What a broken or hostile peer might send, during the handshake or after.
-TEST(TlsClientFilterHostile, GarbageFailsWithoutCrashOrGrowth) {
+TEST(TlsFilterHostile, GarbageFailsWithoutCrashOrGrowth) {
     const std::string zeros16k(16 * 1024, '\0');
     const std::string bigRecordHeader("\x16\x03\x03\x40\x00", 5);  // handshake record of 16 KB
     struct Case {
@@ -545,7 +545,7 @@ TEST(TlsClientFilterHostile, GarbageFailsWithoutCrashOrGrowth) {
         for (std::size_t readSize : {std::size_t{4096}, c.bytes.size()}) {
             SCOPED_TRACE(testing::Message() << c.name << ", reads of " << readSize);
             TestServer server(Pki().selfSigned);
-            TlsClientFilter client({"localhost", pin, "", ""});
+            TlsFilter client({"localhost", pin, "", ""});
             client.Start();
             std::string toClient;
             if (c.afterHandshake) {
@@ -627,7 +627,7 @@ TEST(TlsFingerprint, MatchesTheOpensslToolsOutput) {
     ASSERT_TRUE(read);
 
     TestServer server(Pki().selfSigned);
-    TlsClientFilter client({"localhost", line, "", ""});
+    TlsFilter client({"localhost", line, "", ""});
     client.Start();
     std::string toClient;
     Pump(client, server, toClient);
@@ -718,7 +718,7 @@ private:
 // Writes what the filter has for the socket and feeds it what the socket
 // reads, until `done` holds, the socket ends, or a generous bound passes
 // (a hung peer must not hang the suite).
-bool PumpSocket(int fd, TlsClientFilter& client, std::string& plaintext, const std::function<bool()>& done) {
+bool PumpSocket(int fd, TlsFilter& client, std::string& plaintext, const std::function<bool()>& done) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     std::array<char, 4096> buffer;
     while (std::chrono::steady_clock::now() < giveUp) {
@@ -739,7 +739,7 @@ bool PumpSocket(int fd, TlsClientFilter& client, std::string& plaintext, const s
     return done();
 }
 
-TEST(TlsClientFilterLoopback, TalksToOpensslServer) {
+TEST(TlsFilterLoopback, TalksToOpensslServer) {
     const char* tool = "/usr/bin/openssl";
     if (!std::filesystem::exists(tool)) GTEST_SKIP() << "no " << tool;
     const auto dir = test::MakeScratchDir("tls");
@@ -747,7 +747,7 @@ TEST(TlsClientFilterLoopback, TalksToOpensslServer) {
     const int fd = server.Connect();
     ASSERT_GE(fd, 0) << server.Output();
 
-    TlsClientFilter client({"localhost", FormatFingerprint(Sha256Hex(Pki().selfSigned.cert.get())), "", ""});
+    TlsFilter client({"localhost", FormatFingerprint(Sha256Hex(Pki().selfSigned.cert.get())), "", ""});
     client.ToNetwork("NICK quill\n");
     client.Start();
     std::string plaintext;

@@ -1,4 +1,5 @@
-#include "terminal/terminal_input.h"
+#include "terminal/line_editor.h"
+#include "terminal/telnet_codec.h"
 
 #include <cstddef>  // libtelnet.h uses size_t without including it
 
@@ -13,6 +14,30 @@ namespace qm {
 namespace {
 
 using namespace std::string_literals;
+
+// The telnet way's terminal as a connection runs it: the codec in front of
+// the line editor, and the echo put in telnet's wire form.
+class TelnetTerminal {
+public:
+    void Receive(std::string_view bytes, std::string& toPeer) {
+        std::string data;
+        codec_.Receive(bytes, data, toPeer);
+        editor_.Receive(data);
+    }
+    std::optional<std::string> NextLine(bool echo, std::string& toPeer) {
+        std::string text;
+        auto line = editor_.NextLine(echo, text);
+        TelnetCodec::AppendEscaped(text, toPeer);
+        return line;
+    }
+    bool HasPendingData() const { return editor_.HasPendingData(); }
+    std::optional<std::string> TakePartialLine() { return editor_.TakePartialLine(); }
+    void SetServerEcho(bool on, std::string& toPeer) { codec_.SetServerEcho(on, toPeer); }
+
+private:
+    TelnetCodec codec_;
+    LineEditor editor_;
+};
 
 std::string Cmd(unsigned char command) {
     return {static_cast<char>(TELNET_IAC), static_cast<char>(command)};
@@ -31,7 +56,7 @@ struct Outcome {
 // Feeds the chunks one read at a time and takes out every complete line
 // before the next read, the way a connection does.
 Outcome Feed(const std::vector<std::string>& chunks, bool echo) {
-    TerminalInput input;
+    TelnetTerminal input;
     Outcome out;
     for (const auto& chunk : chunks) {
         input.Receive(chunk, out.toPeer);
@@ -94,7 +119,7 @@ const std::vector<EditCase>& EditCases() {
     return cases;
 }
 
-TEST(TerminalInputEditing, LinesEchoAndPartialLine) {
+TEST(TelnetTerminalEditing, LinesEchoAndPartialLine) {
     for (const auto& c : EditCases()) {
         SCOPED_TRACE(c.name);
         const Outcome out = Feed({c.input}, true);
@@ -104,7 +129,7 @@ TEST(TerminalInputEditing, LinesEchoAndPartialLine) {
     }
 }
 
-TEST(TerminalInputEditing, EchoOffSendsNothing) {
+TEST(TelnetTerminalEditing, EchoOffSendsNothing) {
     for (const auto& c : EditCases()) {
         SCOPED_TRACE(c.name);
         const Outcome out = Feed({c.input}, false);
@@ -114,7 +139,7 @@ TEST(TerminalInputEditing, EchoOffSendsNothing) {
     }
 }
 
-TEST(TerminalInputEditing, ReadBoundariesDoNotMatter) {
+TEST(TelnetTerminalEditing, ReadBoundariesDoNotMatter) {
     for (const auto& c : EditCases()) {
         SCOPED_TRACE(c.name);
         for (const auto& chunks : Splits(c.input)) {
@@ -128,8 +153,8 @@ TEST(TerminalInputEditing, ReadBoundariesDoNotMatter) {
     }
 }
 
-TEST(TerminalInputLines, CrAtTheEndOfAReadAndLfInTheNextAreOneLineEnd) {
-    TerminalInput input;
+TEST(TelnetTerminalLines, CrAtTheEndOfAReadAndLfInTheNextAreOneLineEnd) {
+    TelnetTerminal input;
     std::string toPeer;
     input.Receive("a\r", toPeer);
     EXPECT_EQ(input.NextLine(true, toPeer), "a");
@@ -141,9 +166,9 @@ TEST(TerminalInputLines, CrAtTheEndOfAReadAndLfInTheNextAreOneLineEnd) {
     EXPECT_EQ(input.TakePartialLine(), std::nullopt);
 }
 
-TEST(TerminalInputLines, EchoChangesBetweenLinesOfOneRead) {
+TEST(TelnetTerminalLines, EchoChangesBetweenLinesOfOneRead) {
     // A nickname and the password right after it, typed ahead in one packet.
-    TerminalInput input;
+    TelnetTerminal input;
     std::string toPeer;
     input.Receive("nick\r\nsecret\r\nhello\r\n", toPeer);
     EXPECT_EQ(toPeer, "");
@@ -162,8 +187,8 @@ TEST(TerminalInputLines, EchoChangesBetweenLinesOfOneRead) {
     EXPECT_EQ(input.NextLine(true, toPeer), std::nullopt);
 }
 
-TEST(TerminalInputLimits, LongLineKeepsItsFirstBytes) {
-    const std::size_t cap = TerminalInput::kMaxPartialLine;
+TEST(TelnetTerminalLimits, LongLineKeepsItsFirstBytes) {
+    const std::size_t cap = LineEditor::kMaxPartialLine;
     const std::string full(cap, 'x');
     const std::string almost(cap - 3, 'x');
     struct Case {
@@ -232,7 +257,7 @@ const std::vector<TelnetCase>& TelnetCases() {
     return cases;
 }
 
-TEST(TerminalInputTelnet, CommandsAreAnswered) {
+TEST(TelnetTerminalTelnet, CommandsAreAnswered) {
     for (const auto& c : TelnetCases()) {
         SCOPED_TRACE(c.name);
         std::vector<std::vector<std::string>> feeds = Splits(c.input);
@@ -246,12 +271,12 @@ TEST(TerminalInputTelnet, CommandsAreAnswered) {
     }
 }
 
-TEST(TerminalInputTelnet, GreetingOffersEchoAndSuppressGoAhead) {
-    EXPECT_EQ(TerminalInput::Greeting(),
+TEST(TelnetTerminalTelnet, GreetingOffersEchoAndSuppressGoAhead) {
+    EXPECT_EQ(TelnetCodec::Greeting(),
               Cmd(TELNET_WILL, TELNET_TELOPT_ECHO) + Cmd(TELNET_WILL, TELNET_TELOPT_SGA));
 }
 
-TEST(TerminalInputTelnet, OversizedSubnegotiationIsDroppedWhole) {
+TEST(TelnetTerminalTelnet, OversizedSubnegotiationIsDroppedWhole) {
     std::string junk;
     for (int i = 0; i < 25 * 1024; ++i) junk += "ab\xff\xff";
     const std::string sb = Cmd(TELNET_SB, TELNET_TELOPT_NEW_ENVIRON) + junk + Cmd(TELNET_SE);
@@ -266,7 +291,7 @@ TEST(TerminalInputTelnet, OversizedSubnegotiationIsDroppedWhole) {
     EXPECT_EQ(out.partial, std::nullopt);
 }
 
-TEST(TerminalInputEcho, ServerEchoIsAnnouncedOnlyOnChange) {
+TEST(TelnetTerminalEcho, ServerEchoIsAnnouncedOnlyOnChange) {
     struct Step {
         const char* name;
         std::optional<bool> setEcho;  // or else receive `bytes`
@@ -292,7 +317,7 @@ TEST(TerminalInputEcho, ServerEchoIsAnnouncedOnlyOnChange) {
         {"answer to off brings the queued on", {}, dontEcho, willEcho},
         {"answer to on", {}, doEcho, ""},
     };
-    TerminalInput input;
+    TelnetTerminal input;
     for (const auto& step : steps) {
         SCOPED_TRACE(step.name);
         std::string toPeer;
@@ -305,7 +330,7 @@ TEST(TerminalInputEcho, ServerEchoIsAnnouncedOnlyOnChange) {
     }
 }
 
-TEST(TerminalInputEscaping, DataByte255IsDoubled) {
+TEST(TelnetTerminalEscaping, DataByte255IsDoubled) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"", ""},
         {"plain", "plain"},
@@ -314,7 +339,7 @@ TEST(TerminalInputEscaping, DataByte255IsDoubled) {
     };
     for (const auto& [text, wire] : cases) {
         std::string out = "x";
-        TerminalInput::AppendEscaped(text, out);
+        TelnetCodec::AppendEscaped(text, out);
         EXPECT_EQ(out, "x" + wire);
     }
 }

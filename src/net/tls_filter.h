@@ -1,9 +1,10 @@
 #pragma once
-// The client side of a TLS session as a pure byte filter: ciphertext from the
-// socket goes in, plaintext comes out, and the other way round. It owns no
-// socket and knows nothing of Asio, so an outgoing link keeps its ordinary
-// non-blocking read_some/write_some loop (one shared read buffer, one write in
-// flight) and merely passes the bytes through here.
+// One side of a TLS session as a pure byte filter: ciphertext from the socket
+// goes in, plaintext comes out, and the other way round. It owns no socket
+// and knows nothing of Asio, so a connection keeps its ordinary non-blocking
+// read and write loop (one shared read buffer, one write in flight) and
+// merely passes the bytes through here. The client side serves outgoing
+// links, the server side accepted connections.
 //
 // The usual round: Start(), then after every read FromNetwork(), and after
 // every call TakeOutgoing() and write whatever it gave (the handshake, alerts
@@ -52,7 +53,9 @@ NormalizedFingerprint NormalizeFingerprint(std::string_view text);
 // "AB:CD:..." as `openssl x509 -fingerprint` prints it, from lower-case hex.
 std::string FormatFingerprint(std::string_view hex);
 
-class TlsClientFilter {
+class TlsServerContext;
+
+class TlsFilter {
 public:
     enum class State {
         kHandshaking,  // until the handshake and the certificate check are done
@@ -62,10 +65,14 @@ public:
                        // Shutdown() came during the handshake
     };
 
-    explicit TlsClientFilter(TlsClientConfig config);
-    ~TlsClientFilter();
-    TlsClientFilter(const TlsClientFilter&) = delete;
-    TlsClientFilter& operator=(const TlsClientFilter&) = delete;
+    // The client side: verifies the server as `config` says.
+    explicit TlsFilter(TlsClientConfig config);
+    // The server side: presents the context's certificate; the client's
+    // first bytes start the handshake.
+    explicit TlsFilter(std::shared_ptr<const TlsServerContext> server);
+    ~TlsFilter();
+    TlsFilter(const TlsFilter&) = delete;
+    TlsFilter& operator=(const TlsFilter&) = delete;
 
     // Sets up the session and queues the ClientHello. A bad configuration
     // (invalid pin, unreadable CA file) fails the filter here. Once only.
@@ -113,6 +120,9 @@ private:
     };
 
     bool SetUp();
+    bool SetUpClient();
+    bool SetUpServer();
+    bool AttachMemoryBios();
     void ContinueHandshake(std::string& plaintext);
     void ReadApplicationData(std::string& plaintext);
     bool AcceptCertificate();
@@ -121,6 +131,7 @@ private:
     void FailFromOpenSsl(std::string_view context, int sslError);
 
     TlsClientConfig config_;
+    std::shared_ptr<const TlsServerContext> server_;  // set on the server side
     std::string pin_;  // normalised fingerprint, empty when not pinned
     std::unique_ptr<ssl_ctx_st, SslCtxFree> ctx_;
     std::unique_ptr<ssl_st, SslFree> ssl_;  // owns both memory BIOs

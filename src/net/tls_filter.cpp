@@ -1,4 +1,6 @@
-#include "net/tls_client_filter.h"
+#include "net/tls_filter.h"
+
+#include "net/tls_server_context.h"
 
 #include <fmt/format.h>
 #include <openssl/bio.h>
@@ -105,24 +107,40 @@ std::string FormatFingerprint(std::string_view hex) {
     return out;
 }
 
-void TlsClientFilter::SslFree::operator()(ssl_st* ssl) const { SSL_free(ssl); }
-void TlsClientFilter::SslCtxFree::operator()(ssl_ctx_st* ctx) const { SSL_CTX_free(ctx); }
+void TlsFilter::SslFree::operator()(ssl_st* ssl) const { SSL_free(ssl); }
+void TlsFilter::SslCtxFree::operator()(ssl_ctx_st* ctx) const { SSL_CTX_free(ctx); }
 
-TlsClientFilter::TlsClientFilter(TlsClientConfig config) : config_(std::move(config)) {}
+TlsFilter::TlsFilter(TlsClientConfig config) : config_(std::move(config)) {}
 
-TlsClientFilter::~TlsClientFilter() = default;
+TlsFilter::TlsFilter(std::shared_ptr<const TlsServerContext> server) : server_(std::move(server)) {}
 
-void TlsClientFilter::Start() {
+TlsFilter::~TlsFilter() = default;
+
+void TlsFilter::Start() {
     if (started_) return;
     started_ = true;
     if (state_ != State::kHandshaking) return;  // Shutdown() came first
     if (!SetUp()) return;
-    std::string none;  // a client hears nothing before it has spoken
+    std::string none;  // a client hears nothing before it has spoken, nor a server
     ContinueHandshake(none);
 }
 
-bool TlsClientFilter::SetUp() {
+bool TlsFilter::SetUp() {
     ERR_clear_error();
+    return server_ ? SetUpServer() : SetUpClient();
+}
+
+bool TlsFilter::SetUpServer() {
+    ssl_.reset(SSL_new(server_->get()));
+    if (!ssl_ || !AttachMemoryBios()) {
+        Fail("TLS setup failed: " + TakeOpenSslError());
+        return false;
+    }
+    SSL_set_accept_state(ssl_.get());
+    return true;
+}
+
+bool TlsFilter::SetUpClient() {
     if (!config_.fingerprint.empty()) {
         auto pin = NormalizeFingerprint(config_.fingerprint);
         if (!pin.Valid()) {
@@ -174,20 +192,10 @@ bool TlsClientFilter::SetUp() {
     }
 
     ssl_.reset(SSL_new(ctx_.get()));
-    BIO* in = BIO_new(BIO_s_mem());
-    BIO* out = BIO_new(BIO_s_mem());
-    if (!ssl_ || !in || !out) {
-        BIO_free(in);
-        BIO_free(out);
+    if (!ssl_ || !AttachMemoryBios()) {
         Fail("TLS setup failed: " + TakeOpenSslError());
         return false;
     }
-    // An empty input BIO means "wait for more", not end of stream: the
-    // socket's end is the owner's business.
-    BIO_set_mem_eof_return(in, -1);
-    SSL_set_bio(ssl_.get(), in, out);  // the SSL object owns them from here
-    network_in_ = in;
-    network_out_ = out;
     SSL_set_connect_state(ssl_.get());
 
     ASN1_OCTET_STRING* address = host.empty() ? nullptr : a2i_IPADDRESS(host.c_str());
@@ -213,7 +221,24 @@ bool TlsClientFilter::SetUp() {
     return true;
 }
 
-void TlsClientFilter::FromNetwork(std::string_view ciphertext, std::string& plaintext) {
+bool TlsFilter::AttachMemoryBios() {
+    BIO* in = BIO_new(BIO_s_mem());
+    BIO* out = BIO_new(BIO_s_mem());
+    if (!in || !out) {
+        BIO_free(in);
+        BIO_free(out);
+        return false;
+    }
+    // An empty input BIO means "wait for more", not end of stream: the
+    // socket's end is the owner's business.
+    BIO_set_mem_eof_return(in, -1);
+    SSL_set_bio(ssl_.get(), in, out);  // the SSL object owns them from here
+    network_in_ = in;
+    network_out_ = out;
+    return true;
+}
+
+void TlsFilter::FromNetwork(std::string_view ciphertext, std::string& plaintext) {
     if (!started_) Start();
     while (!ciphertext.empty() && (state_ == State::kHandshaking || state_ == State::kOpen)) {
         const std::size_t slice = std::min(ciphertext.size(), kFeedSlice);
@@ -231,7 +256,7 @@ void TlsClientFilter::FromNetwork(std::string_view ciphertext, std::string& plai
     }
 }
 
-void TlsClientFilter::ContinueHandshake(std::string& plaintext) {
+void TlsFilter::ContinueHandshake(std::string& plaintext) {
     ERR_clear_error();
     const int result = SSL_do_handshake(ssl_.get());
     if (result != 1) {
@@ -253,7 +278,7 @@ void TlsClientFilter::ContinueHandshake(std::string& plaintext) {
     ReadApplicationData(plaintext);
 }
 
-bool TlsClientFilter::AcceptCertificate() {
+bool TlsFilter::AcceptCertificate() {
     if (pin_.empty()) return true;  // verified during the handshake
     X509* cert = SSL_get0_peer_certificate(ssl_.get());
     if (!cert) {
@@ -275,7 +300,7 @@ bool TlsClientFilter::AcceptCertificate() {
     return true;
 }
 
-void TlsClientFilter::ReadApplicationData(std::string& plaintext) {
+void TlsFilter::ReadApplicationData(std::string& plaintext) {
     std::array<char, 16 * 1024> buffer;  // one full record
     for (;;) {
         ERR_clear_error();
@@ -296,7 +321,7 @@ void TlsClientFilter::ReadApplicationData(std::string& plaintext) {
     }
 }
 
-void TlsClientFilter::ToNetwork(std::string_view plaintext) {
+void TlsFilter::ToNetwork(std::string_view plaintext) {
     if (plaintext.empty() || shutdown_sent_) return;
     if (state_ == State::kHandshaking) {
         pending_.append(plaintext);
@@ -305,7 +330,7 @@ void TlsClientFilter::ToNetwork(std::string_view plaintext) {
     }
 }
 
-void TlsClientFilter::Write(std::string_view plaintext) {
+void TlsFilter::Write(std::string_view plaintext) {
     // The output BIO is memory and grows, so OpenSSL takes every byte at
     // once; the loop only keeps each call's length within an int.
     while (!plaintext.empty() && state_ == State::kOpen) {
@@ -320,7 +345,7 @@ void TlsClientFilter::Write(std::string_view plaintext) {
     }
 }
 
-void TlsClientFilter::TakeOutgoing(std::string& out) {
+void TlsFilter::TakeOutgoing(std::string& out) {
     if (!network_out_) return;
     char* data = nullptr;
     const long size = BIO_get_mem_data(network_out_, &data);
@@ -329,9 +354,9 @@ void TlsClientFilter::TakeOutgoing(std::string& out) {
     (void)BIO_reset(network_out_);
 }
 
-bool TlsClientFilter::HasOutgoing() const { return network_out_ && BIO_ctrl_pending(network_out_) > 0; }
+bool TlsFilter::HasOutgoing() const { return network_out_ && BIO_ctrl_pending(network_out_) > 0; }
 
-void TlsClientFilter::Shutdown() {
+void TlsFilter::Shutdown() {
     if (shutdown_sent_ || state_ == State::kFailed) return;
     if (!opened_) {
         state_ = State::kClosed;
@@ -347,20 +372,20 @@ void TlsClientFilter::Shutdown() {
     }
 }
 
-std::size_t TlsClientFilter::BufferedBytes() const {
+std::size_t TlsFilter::BufferedBytes() const {
     std::size_t total = pending_.size();
     if (network_in_) total += BIO_ctrl_pending(network_in_);
     if (network_out_) total += BIO_ctrl_pending(network_out_);
     return total;
 }
 
-void TlsClientFilter::Fail(std::string reason) {
+void TlsFilter::Fail(std::string reason) {
     state_ = State::kFailed;
     failure_ = std::move(reason);
     pending_.clear();
 }
 
-void TlsClientFilter::FailFromOpenSsl(std::string_view context, int sslError) {
+void TlsFilter::FailFromOpenSsl(std::string_view context, int sslError) {
     // A certificate the chain check rejected: say what was wrong with it
     // rather than OpenSSL's generic "certificate verify failed".
     if (pin_.empty() && ssl_) {

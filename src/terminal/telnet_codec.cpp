@@ -1,4 +1,4 @@
-#include "terminal/terminal_input.h"
+#include "terminal/telnet_codec.h"
 
 #include <cassert>
 #include <cstddef>  // libtelnet.h uses size_t without including it
@@ -11,10 +11,6 @@ namespace qm {
 namespace {
 
 constexpr unsigned char kBackspace = 8;
-constexpr unsigned char kTab = 9;
-constexpr unsigned char kEscape = 27;
-constexpr unsigned char kDelete = 127;
-constexpr std::size_t kTabWidth = 8;
 
 constexpr char kGreeting[] = {
     static_cast<char>(TELNET_IAC), static_cast<char>(TELNET_WILL), TELNET_TELOPT_ECHO,
@@ -35,13 +31,6 @@ enum class Framing {
     kSubCommand,  // after IAC inside a subnegotiation
 };
 
-// Escape sequences of the keys that have no place in a chat line (arrows,
-// function keys). An ESC followed by any other printable byte drops that
-// byte too: without timing there is no telling Esc-then-key from Alt+key,
-// and both are noise here. A control byte (Enter, Backspace) after ESC is
-// edited as usual.
-enum class Escape { kNone, kStart, kCsi, kSs3 };
-
 bool IsNegotiation(unsigned char command) {
     return command == TELNET_WILL || command == TELNET_WONT || command == TELNET_DO ||
            command == TELNET_DONT;
@@ -49,7 +38,7 @@ bool IsNegotiation(unsigned char command) {
 
 }  // namespace
 
-struct TerminalInput::State {
+struct TelnetCodec::State {
     // libtelnet keeps a pointer to this table and reads it whenever the
     // client asks for an option, so flipping the ECHO row decides whether a
     // client's DO ECHO is accepted.
@@ -60,16 +49,10 @@ struct TerminalInput::State {
     };
     telnet_t* telnet = nullptr;
     std::string* toPeer = nullptr;  // where libtelnet's output goes during a call
+    std::string* data = nullptr;    // where the data bytes go during a call
     bool serverEcho = true;
 
     Framing framing = Framing::kData;
-
-    std::string pending;  // data bytes not yet edited
-    std::size_t pendingPos = 0;
-
-    std::string line;
-    bool afterCr = false;  // an LF or NUL right after CR belongs to that line end
-    Escape escape = Escape::kNone;
 
     State() {
         telnet = telnet_init(telopts, &State::OnEvent, 0, this);
@@ -100,7 +83,7 @@ struct TerminalInput::State {
             if (toPeer) toPeer->append(event.data.buffer, event.data.size);
             break;
         case TELNET_EV_DATA:
-            pending.append(event.data.buffer, event.data.size);
+            if (data) data->append(event.data.buffer, event.data.size);
             break;
         case TELNET_EV_IAC:
             HandleCommand(event.iac.cmd);
@@ -119,7 +102,7 @@ struct TerminalInput::State {
         switch (command) {
         case TELNET_EC:
             // Erase Character is the telnet way of saying backspace.
-            pending.push_back(static_cast<char>(kBackspace));
+            if (data) data->push_back(static_cast<char>(kBackspace));
             break;
         case TELNET_AYT:
             if (toPeer) toPeer->append("\r\n[Yes]\r\n");
@@ -179,144 +162,28 @@ struct TerminalInput::State {
         forward.push_back(static_cast<char>(byte));
         framing = IsNegotiation(byte) ? Framing::kOption : Framing::kData;
     }
-
-    void Echo(bool echo, std::string_view text, std::string& out) const {
-        if (echo) AppendEscaped(text, out);
-    }
-
-    void Store(unsigned char byte, bool echo, std::string& out) {
-        if (line.size() >= kMaxPartialLine) return;
-        line.push_back(static_cast<char>(byte));
-        const char ch = static_cast<char>(byte);
-        Echo(echo, std::string_view(&ch, 1), out);
-    }
-
-    // Drops the bytes of an escape sequence. Returns true when `byte` was
-    // part of one; a byte that cannot belong to the sequence ends it and is
-    // edited as usual (so an Enter is never lost).
-    bool InEscape(unsigned char byte) {
-        const bool printable = byte >= 0x20 && byte <= 0x7E;
-        switch (escape) {
-        case Escape::kNone:
-            if (byte != kEscape) return false;
-            escape = Escape::kStart;
-            return true;
-        case Escape::kStart:
-            if (byte == '[')
-                escape = Escape::kCsi;
-            else if (byte == 'O')
-                escape = Escape::kSs3;
-            else if (byte != kEscape)  // ESC ESC [ A is Alt+Up in some terminals
-                escape = Escape::kNone;
-            return printable || byte == kEscape;
-        case Escape::kCsi:
-            // Parameter and intermediate bytes 0x20-0x3F, final byte 0x40-0x7E.
-            if (!printable || byte >= 0x40) escape = Escape::kNone;
-            return printable;
-        case Escape::kSs3:
-            escape = Escape::kNone;
-            return printable;
-        }
-        return false;
-    }
-
-    // Edits one data byte; true when it ended the line.
-    bool Edit(unsigned char byte, bool echo, std::string& out) {
-        if (afterCr) {
-            afterCr = false;
-            if (byte == '\n' || byte == '\0') return false;
-        }
-        if (InEscape(byte)) return false;
-        switch (byte) {
-        case '\r':
-            afterCr = true;
-            [[fallthrough]];
-        case '\n':
-            Echo(echo, "\r\n", out);
-            return true;
-        case '\0':
-            break;  // the telnet no-operation
-        case kBackspace:
-        case kDelete:
-            if (!line.empty()) {
-                Echo(echo, "\b \b", out);
-                line.pop_back();
-            }
-            break;
-        case kTab:
-            do {
-                Store(' ', echo, out);
-            } while (line.size() % kTabWidth != 0 && line.size() < kMaxPartialLine);
-            break;
-        default:
-            Store(byte, echo, out);
-            break;
-        }
-        return false;
-    }
 };
 
-TerminalInput::TerminalInput() : state_(std::make_unique<State>()) {}
 
-TerminalInput::~TerminalInput() = default;
+TelnetCodec::TelnetCodec() : state_(std::make_unique<State>()) {}
 
-std::string_view TerminalInput::Greeting() { return {kGreeting, sizeof kGreeting}; }
+TelnetCodec::~TelnetCodec() = default;
 
-void TerminalInput::Receive(std::string_view bytes, std::string& toPeer) {
+std::string_view TelnetCodec::Greeting() { return {kGreeting, sizeof kGreeting}; }
+
+void TelnetCodec::Receive(std::string_view bytes, std::string& data, std::string& toPeer) {
     State& s = *state_;
-    if (s.pendingPos == s.pending.size()) {
-        s.pending.clear();
-        s.pendingPos = 0;
-    }
     // Only needed during this call: one buffer serves every connection.
     static thread_local std::string forward;
     s.Strip(bytes, forward);
     s.toPeer = &toPeer;
+    s.data = &data;
     telnet_recv(s.telnet, forward.data(), forward.size());
     s.toPeer = nullptr;
+    s.data = nullptr;
 }
 
-std::optional<std::string> TerminalInput::NextLine(bool echo, std::string& toPeer) {
-    State& s = *state_;
-    std::optional<std::string> result;
-    while (!result && s.pendingPos < s.pending.size()) {
-        const auto byte = static_cast<unsigned char>(s.pending[s.pendingPos++]);
-        if (s.Edit(byte, echo, toPeer)) {
-            result = std::move(s.line);
-            s.line.clear();
-        }
-    }
-    // The LF of a CR LF that is already here goes with its line, so that
-    // HasPendingData does not report a line end that was delivered.
-    if (result && s.afterCr && s.pendingPos < s.pending.size()) {
-        const char next = s.pending[s.pendingPos];
-        if (next == '\n' || next == '\0') {
-            ++s.pendingPos;
-            s.afterCr = false;
-        }
-    }
-    if (s.pendingPos == s.pending.size()) {
-        // An idle connection keeps no buffer from its last burst of input.
-        std::string().swap(s.pending);
-        s.pendingPos = 0;
-    }
-    return result;
-}
-
-bool TerminalInput::HasPendingData() const { return state_->pendingPos < state_->pending.size(); }
-
-// Meant for a closing connection after NextLine has run dry: bytes still
-// waiting in the pending buffer are not part of the returned line.
-std::optional<std::string> TerminalInput::TakePartialLine() {
-    State& s = *state_;
-    if (s.line.empty()) return std::nullopt;
-    std::string line = std::move(s.line);
-    s.line.clear();
-    s.escape = Escape::kNone;
-    return line;
-}
-
-void TerminalInput::SetServerEcho(bool on, std::string& toPeer) {
+void TelnetCodec::SetServerEcho(bool on, std::string& toPeer) {
     State& s = *state_;
     if (on == s.serverEcho) return;
     s.serverEcho = on;
@@ -328,7 +195,7 @@ void TerminalInput::SetServerEcho(bool on, std::string& toPeer) {
     s.toPeer = nullptr;
 }
 
-void TerminalInput::AppendEscaped(std::string_view text, std::string& out) {
+void TelnetCodec::AppendEscaped(std::string_view text, std::string& out) {
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (static_cast<unsigned char>(text[i]) == TELNET_IAC) {
