@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <future>
 
@@ -223,7 +224,13 @@ void ChatServerFixture::LogInThree(const std::string& second, const std::string&
 }
 
 
-TestClient::TestClient(unsigned short port, const std::string& localAddress, int receiveBuffer) {
+unsigned short FreePort() {
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::acceptor probe(io, {boost::asio::ip::make_address("127.0.0.1"), 0});
+    return probe.local_endpoint().port();
+}
+
+TestClient::TestClient(unsigned short port, const std::string& localAddress, int receiveBuffer, bool telnet) {
     const bool v6 = localAddress.find(':') != std::string::npos;
     fd_ = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
@@ -247,7 +254,7 @@ TestClient::TestClient(unsigned short port, const std::string& localAddress, int
     }
     if (connected != 0) ADD_FAILURE() << "cannot connect to port " << port << " from " << localAddress;
     // Agree to the server's echo and SGA, as a telnet client does.
-    Send("\xff\xfd\x01\xff\xfd\x03");
+    if (telnet) Send("\xff\xfd\x01\xff\xfd\x03");
 }
 
 TestClient::~TestClient() { CloseSocket(); }

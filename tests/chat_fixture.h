@@ -69,11 +69,16 @@ using DataFiles = std::map<std::string, std::string>;
 // Message texts the tests recognise: Prefix "***", Join "joined", ...
 DataFiles DefaultDataFiles();
 
+// A loopback port that was free a moment ago.
+unsigned short FreePort();
+
 class TestClient {
 public:
     // Connects to 127.0.0.1:port from `localAddress` (any IPv4 loopback
-    // address), or to [::1]:port when `localAddress` is "::1".
-    TestClient(unsigned short port, const std::string& localAddress = "127.0.0.1", int receiveBuffer = 0);
+    // address), or to [::1]:port when `localAddress` is "::1". A telnet
+    // client agrees to the server's echo at once; a plain one sends nothing.
+    TestClient(unsigned short port, const std::string& localAddress = "127.0.0.1", int receiveBuffer = 0,
+               bool telnet = true);
     ~TestClient();
     TestClient(const TestClient&) = delete;
     TestClient& operator=(const TestClient&) = delete;

@@ -16,7 +16,15 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
+#include <openssl/bio.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include "child_process.h"
 #include "daemon_process.h"
+#include "net/tls_filter.h"
 #include "irc_test_client.h"
 #include "ngircd_server.h"
 #include "scratch_dir.h"
@@ -28,6 +36,7 @@ namespace qm {
 namespace {
 
 using test::Daemon;
+using test::FreePort;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -47,12 +56,6 @@ protected:
         auto lines = ReadLines(dir_ / "qmserv.dat");
         lines[0] = std::to_string(port);
         WriteLines(dir_ / "qmserv.dat", lines);
-    }
-    // A port that was free a moment ago.
-    static unsigned short FreePort() {
-        boost::asio::io_context io;
-        boost::asio::ip::tcp::acceptor probe(io, boost::asio::ip::tcp::endpoint(boost::asio::ip::make_address("127.0.0.1"), 0));
-        return probe.local_endpoint().port();
     }
     fs::path dir_;
 };
@@ -104,6 +107,100 @@ TEST_F(DaemonTest, HangUpReloadsAndTerminateSavesEverything) {
     for (const auto& entry : fs::directory_iterator(dir_))
         if (entry.path().extension() == ".log") logWritten = true;
     EXPECT_TRUE(logWritten);
+}
+
+// The SHA-256 fingerprint of the first certificate in `pem` (text around it
+// is skipped), as `openssl x509 -fingerprint -sha256` prints it.
+std::string FingerprintOfPem(const std::string& pem) {
+    BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    X509* cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+    BIO_free(bio);
+    if (!cert) return "no certificate in: " + pem;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    X509_digest(cert, EVP_sha256(), digest, &length);
+    X509_free(cert);
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) hex += fmt::format("{:02x}", digest[i]);
+    return FormatFingerprint(hex);
+}
+
+// What a TLS client is shown on the port: the fingerprint of the certificate.
+std::string PresentedFingerprint(unsigned short port) {
+    test::ChildProcess client({"/usr/bin/openssl", "s_client", "-connect", "127.0.0.1:" + std::to_string(port)});
+    client.CloseInput();
+    client.Wait();
+    return FingerprintOfPem(client.Stdout());
+}
+
+// A new key and certificate for `name` in two PEM files, as an operator's
+// certificate authority would hand them out.
+void MakeCertificate(const fs::path& certificate, const fs::path& key, const std::string& name) {
+    test::ChildProcess openssl({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                                "ec_paramgen_curve:P-256", "-nodes", "-days", "2", "-subj", "/CN=" + name, "-keyout",
+                                key.string(), "-out", certificate.string()});
+    openssl.CloseInput();
+    ASSERT_EQ(openssl.Wait(), 0) << openssl.Stderr();
+}
+
+TEST_F(DaemonTest, TelnetOverTlsChatsWithTelnetAndPresentsTheCertificateOfTheLastHangUp) {
+    const unsigned short port = FreePort();
+    unsigned short tlsPort = FreePort();
+    while (tlsPort == port) tlsPort = FreePort();
+    PrepareDataDir(port);
+    const auto preferences = dir_ / "config" / "Quillmoot" / "preferences";
+    fs::create_directories(preferences.parent_path());
+    WriteFileAtomic(preferences, "TlsPort=" + std::to_string(tlsPort) + "\n");
+    Daemon daemon(dir_, {"--listen", "127.0.0.1"});
+    ASSERT_TRUE(daemon.WaitForOutput("Databases ready.")) << daemon.Stdout() << daemon.Stderr();
+    EXPECT_TRUE(daemon.WaitForOutput("Listening on 127.0.0.1 port " + std::to_string(port) + " (telnet)"));
+    EXPECT_TRUE(daemon.WaitForOutput("Listening on 127.0.0.1 port " + std::to_string(tlsPort) + " (tls)"));
+
+    // Without a certificate of its own, the server made one, for its owner's eyes only.
+    const auto selfSigned = dir_ / "tls-selfsigned.pem";
+    ASSERT_TRUE(fs::exists(selfSigned));
+    EXPECT_EQ(fs::status(selfSigned).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    const std::string madeFingerprint = FingerprintOfPem(ReadFileBytes(selfSigned));
+    EXPECT_TRUE(daemon.WaitForOutput("(" + selfSigned.string() + ", self-signed) SHA-256 fingerprint: " +
+                                     madeFingerprint));
+    EXPECT_EQ(PresentedFingerprint(tlsPort), madeFingerprint);
+
+    // A user over TLS and one over plain telnet talk to each other.
+    test::TestClient ann(port);
+    ann.ReadUntil("Nickname: \r\n");
+    ann.Send("ann\r\n");
+    ann.ReadUntil("ann has joined the chat.\r\n");
+    test::ChildProcess bob({"/usr/bin/openssl", "s_client", "-connect", "127.0.0.1:" + std::to_string(tlsPort),
+                            "-quiet"});
+    ASSERT_TRUE(bob.WaitForOutput("Nickname: \r\n")) << bob.Stdout() << bob.Stderr();
+    bob.Write("bob\r\n");
+    EXPECT_TRUE(bob.WaitForOutput("bob has joined the chat.\r\n"));
+    ann.ReadUntil("bob has joined the chat.\r\n");
+    ann.Send("hello bob\r\n");
+    EXPECT_TRUE(bob.WaitForOutput("<ann> hello bob\r\n")) << bob.Stdout();
+    bob.Write("hi ann\r\n");
+    ann.ReadUntil("<bob> hi ann\r\n");
+    EXPECT_TRUE(daemon.WaitForOutput("Client connecting: 127.0.0.1 (tls)\n"));
+    bob.Write("/quit\r\n");
+    EXPECT_EQ(bob.Wait(), 0);
+
+    // The operator's own certificate, then the same files renewed on disk:
+    // each hang-up makes the next handshake present what the files hold.
+    const auto certificate = dir_ / "cert.pem", key = dir_ / "key.pem";
+    WriteFileAtomic(preferences, "TlsPort=" + std::to_string(tlsPort) + "\nTlsCertificate=" + certificate.string() +
+                                     "\nTlsKey=" + key.string() + "\n");
+    for (const std::string name : {"chat.example", "renewed.example"}) {
+        SCOPED_TRACE(name);
+        MakeCertificate(certificate, key, name);
+        const std::string expected = FingerprintOfPem(ReadFileBytes(certificate));
+        daemon.Send(SIGHUP);
+        EXPECT_TRUE(daemon.WaitForOutput("(" + certificate.string() + ") SHA-256 fingerprint: " + expected));
+        EXPECT_EQ(PresentedFingerprint(tlsPort), expected);
+    }
+    // The user over telnet never noticed.
+    ann.Send("still here\r\n");
+    ann.ReadUntil("<ann> still here\r\n");
+    EXPECT_EQ(daemon.Signal(SIGTERM), 0);
 }
 
 // What a user was told has been done is on disk when the reply arrives: a

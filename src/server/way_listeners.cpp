@@ -60,6 +60,7 @@ void WayListeners::Apply(bool renewCertificate) {
         return;
     }
     if (server_.Listening(tls_) && port == tlsPort_) return;
+    Close(tls_);
     Open(tls_, port);
     tlsPort_ = port;
 }
