@@ -206,13 +206,13 @@ void ChatServer::ReloadSettings() {
 }
 
 void ChatServer::ReloadListeners() {
-    if (server_.Listening()) ways_.Apply(true);
+    if (server_.Listening()) ways_.Apply();
 }
 
 void ChatServer::OpenWaysIn() {
     for (const auto& endpoint : server_.ListeningOn(server_.TelnetWayIn()))
         log_.Add("Listening on " + endpoint + " (telnet)");
-    ways_.Apply(false);
+    ways_.Apply();
 }
 
 void ChatServer::SaveLog() { SaveLog(nullptr); }

@@ -136,7 +136,8 @@ private:
 
     bool IsBanned(std::string_view address) const;
     // One log line for each socket the telnet way listens on, then the
-    // other ways as the preference store asks.
+    // other ways as the preference store asks, with their certificates
+    // read again.
     void OpenWaysIn();
     void ReadLoginLimit();
     bool FloodCheck(TTcpSrvClient& client);

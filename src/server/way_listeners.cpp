@@ -44,17 +44,13 @@ unsigned short WayListeners::PortOf(const char* key) const {
     return static_cast<unsigned short>(port);
 }
 
-void WayListeners::Apply(bool renewCertificate) {
+void WayListeners::Apply() {
     const unsigned short port = PortOf("TlsPort");
     if (port == 0) {
         Close(tls_);
         return;
     }
-    if (!tls_.Context() || renewCertificate) {
-        auto context = LoadCertificate();
-        // A certificate that no longer loads leaves the one in use in place.
-        if (context) tls_.SetContext(std::move(context));
-    }
+    if (auto context = LoadCertificate()) tls_.SetContext(std::move(context));
     if (!tls_.Context()) {
         Close(tls_);
         return;

@@ -26,10 +26,10 @@ public:
     WayListeners(TWSocketServer& server, ServerLog& log, const PreferenceStore& preferences,
                  std::filesystem::path dataDir, std::function<void(const std::string&)> reportError);
 
-    // Opens, moves or closes each way's listener as the store says now.
-    // `renewCertificate` reads the certificate again even if the port stays
-    // (Reload Settings: a renewed certificate counts without a restart).
-    void Apply(bool renewCertificate);
+    // Opens, moves or closes each way's listener as the store says now,
+    // and reads the TLS certificate again (a renewed certificate counts
+    // without a restart; one that fails to load leaves the one in use).
+    void Apply();
 
 private:
     // The port the store gives `key`: 0 for absent, empty or 0, and for a
