@@ -61,6 +61,8 @@ protected:
 };
 
 TEST_F(DaemonTest, EmptyDataDirectoryIsSeededWithTheDefaults) {
+    // A file a way in makes for itself is none of the program's files.
+    WriteFileAtomic(dir_ / "tls-selfsigned.pem", "kept\n");
     Daemon daemon(dir_);
     // The shipped port may be taken on this machine; seeding happens first either way.
     EXPECT_TRUE(daemon.WaitForOutput("was seeded with the shipped defaults."));
@@ -72,6 +74,7 @@ TEST_F(DaemonTest, EmptyDataDirectoryIsSeededWithTheDefaults) {
         // Data files are for the owner only, whatever mode the shipped copies have.
         EXPECT_EQ(fs::status(dir_ / name).permissions(), fs::perms::owner_read | fs::perms::owner_write) << name;
     }
+    EXPECT_EQ(ReadFileBytes(dir_ / "tls-selfsigned.pem"), "kept\n");
     if (daemon.Stdout().find("Databases ready.") != std::string::npos ||
         daemon.WaitForOutput("Databases ready."))
         EXPECT_EQ(daemon.Signal(SIGTERM), 0);

@@ -4,12 +4,9 @@
 
 namespace qm {
 
-TelnetSession::TelnetSession(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket, std::string peerAddr,
-                             std::string peerPort, std::string_view way, std::unique_ptr<TlsFilter> tls)
-    : LineSocket(scheduler, std::move(socket)),
-      peerAddr_(std::move(peerAddr)),
-      peerPort_(std::move(peerPort)),
-      way_(way) {
+TelnetSession::TelnetSession(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket,
+                             std::unique_ptr<TlsFilter> tls)
+    : LineSocket(scheduler, std::move(socket)) {
     if (tls) UseTls(std::move(tls));
 }
 

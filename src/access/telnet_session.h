@@ -15,15 +15,17 @@
 
 namespace qm {
 
+// The labels of the two ways.
+inline constexpr std::string_view kTelnetLabel = "telnet";
+inline constexpr std::string_view kTlsLabel = "tls";
+
 class TelnetSession final : public LineSocket, public TerminalSession {
 public:
-    // `way` is "telnet" or "tls"; with `tls`, everything passes through it.
-    TelnetSession(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket, std::string peerAddr,
-                  std::string peerPort, std::string_view way, std::unique_ptr<TlsFilter> tls = nullptr);
+    // With `tls`, everything passes through it.
+    TelnetSession(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket,
+                  std::unique_ptr<TlsFilter> tls = nullptr);
 
-    std::string_view Way() const override { return way_; }
-    const std::string& PeerAddr() const override { return peerAddr_; }
-    const std::string& PeerPort() const override { return peerPort_; }
+    std::string_view Way() const override { return Encrypted() ? kTlsLabel : kTelnetLabel; }
 
     void Attach(TerminalSessionEvents& events) override;
     void Detach() override { events_ = nullptr; }
@@ -51,9 +53,6 @@ private:
     void OnClosed(bool byPeer) override;
     void OnOutputOverflow() override;
 
-    std::string peerAddr_;
-    std::string peerPort_;
-    std::string_view way_;
     TelnetCodec codec_;
     TerminalSessionEvents* events_ = nullptr;
 };

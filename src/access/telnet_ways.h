@@ -2,6 +2,7 @@
 // The two telnet ways in: plain, and inside TLS.
 #include <memory>
 
+#include "access/telnet_session.h"
 #include "access/way_in.h"
 #include "net/tls_server_context.h"
 
@@ -9,16 +10,14 @@ namespace qm {
 
 class TelnetWay final : public WayIn {
 public:
-    std::string_view Label() const override { return "telnet"; }
-    std::shared_ptr<TerminalSession> Open(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket,
-                                          std::string peerAddr, std::string peerPort) override;
+    std::string_view Label() const override { return kTelnetLabel; }
+    std::shared_ptr<TerminalSession> Open(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket) override;
 };
 
 class TlsTelnetWay final : public WayIn {
 public:
-    std::string_view Label() const override { return "tls"; }
-    std::shared_ptr<TerminalSession> Open(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket,
-                                          std::string peerAddr, std::string peerPort) override;
+    std::string_view Label() const override { return kTlsLabel; }
+    std::shared_ptr<TerminalSession> Open(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket) override;
 
     // The certificate the next handshakes present; sessions already open
     // keep theirs.

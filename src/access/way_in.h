@@ -4,7 +4,6 @@
 // into a terminal session.
 #include <boost/asio/ip/tcp.hpp>
 #include <memory>
-#include <string>
 #include <string_view>
 
 #include "terminal/terminal_session.h"
@@ -19,8 +18,8 @@ public:
     // "telnet", "tls": the label of its sessions and listeners in the log.
     virtual std::string_view Label() const = 0;
     // A session on an accepted connection, not started yet.
-    virtual std::shared_ptr<TerminalSession> Open(OutputScheduler& scheduler, boost::asio::ip::tcp::socket socket,
-                                                  std::string peerAddr, std::string peerPort) = 0;
+    virtual std::shared_ptr<TerminalSession> Open(OutputScheduler& scheduler,
+                                                  boost::asio::ip::tcp::socket socket) = 0;
 };
 
 }  // namespace qm

@@ -7,10 +7,8 @@
 namespace qm {
 
 TTcpSrvClient::TTcpSrvClient(boost::asio::io_context& io, std::shared_ptr<TerminalSession> session,
-                             ClientEvents& events)
-    : io_(io), session_(std::move(session)), events_(&events) {
-    PeerAddr = session_->PeerAddr();
-    PeerPort = session_->PeerPort();
+                             ClientEvents& events, std::string peerAddr, unsigned short peerPort)
+    : PeerAddr(std::move(peerAddr)), PeerPort(peerPort), io_(io), session_(std::move(session)), events_(&events) {
     session_->Attach(*this);
 }
 

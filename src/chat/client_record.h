@@ -35,7 +35,9 @@ inline bool IsChoosingNickname(std::string_view name) { return EqualsIgnoreCase(
 class TTcpSrvClient final : public std::enable_shared_from_this<TTcpSrvClient>, private TerminalSessionEvents {
 public:
     // Takes the session's events; the session's greeting goes out first.
-    TTcpSrvClient(boost::asio::io_context& io, std::shared_ptr<TerminalSession> session, ClientEvents& events);
+    // `peerAddr` as the log and the ban list write it.
+    TTcpSrvClient(boost::asio::io_context& io, std::shared_ptr<TerminalSession> session, ClientEvents& events,
+                  std::string peerAddr, unsigned short peerPort);
     ~TTcpSrvClient() override;
     TTcpSrvClient(const TTcpSrvClient&) = delete;
     TTcpSrvClient& operator=(const TTcpSrvClient&) = delete;
@@ -89,7 +91,7 @@ public:
     std::shared_ptr<TTcpSrvClient> Self() { return shared_from_this(); }
 
     std::string PeerAddr;
-    std::string PeerPort;
+    unsigned short PeerPort = 0;
     // Off until the connect handler turns it on; without it no line is delivered.
     bool LineMode = false;
 

@@ -36,9 +36,9 @@ void LineSocket::Start() {
         return;
     }
     if (tls_) {
-        tls_->Start();
+        tls_->filter->Start();
         // A client's hello goes out at once; a server waits for the client's.
-        if (tls_->HasOutgoing()) QueueFlush();
+        if (tls_->filter->HasOutgoing()) QueueFlush();
     }
     ReadSome();
 }
@@ -162,18 +162,19 @@ bool LineSocket::Decrypt(std::string_view ciphertext) {
     static thread_local std::string plaintext;
     plaintext.clear();
     const bool wasReady = Ready();
-    tls_->FromNetwork(ciphertext, plaintext);
+    TlsFilter& filter = *tls_->filter;
+    filter.FromNetwork(ciphertext, plaintext);
     // What came before a close_notify still counts.
     if (!plaintext.empty()) OnReceived(plaintext);
     if (state_ != State::kConnected) return false;
-    const auto tls = tls_->state();
+    const auto tls = filter.state();
     if (tls == TlsFilter::State::kFailed || tls == TlsFilter::State::kClosed) {
         SendFinalRecords();
         Shutdown(true);
         return false;
     }
     // Handshake records to answer, or output that waited for the handshake.
-    if (tls_->HasOutgoing() || (!wasReady && Ready() && pending_ != 0)) QueueFlush();
+    if (filter.HasOutgoing() || (!wasReady && Ready() && pending_ != 0)) QueueFlush();
     return true;
 }
 
@@ -209,12 +210,11 @@ void LineSocket::Flush() {
     ownQueued_ = 0;
     if (pieces_.capacity() > kPiecesKept) std::vector<Piece>().swap(pieces_);
     else pieces_.clear();
-    std::string().swap(wire_);
-    wireSent_ = 0;
+    if (tls_) std::string().swap(tls_->wire);
     TrackUnsent();
     if (closeRequested_) {
         if (tls_) {
-            tls_->Shutdown();
+            tls_->filter->Shutdown();
             SendFinalRecords();
         }
         boost::system::error_code ignored;
@@ -225,6 +225,20 @@ void LineSocket::Flush() {
 
 const char* LineSocket::PieceData(const Piece& piece) const {
     return piece.shared ? scheduler_.SharedData({piece.offset, piece.size}) : output_.data() + piece.offset;
+}
+
+bool LineSocket::Took(ssize_t& n, bool& full) {
+    if (n >= 0) return true;
+    if (errno == EINTR) {
+        n = 0;
+        return true;
+    }
+    full = errno == EAGAIN || errno == EWOULDBLOCK;
+    if (!full) {
+        closeError_ = boost::system::error_code(errno, boost::system::system_category());
+        Shutdown(false);
+    }
+    return false;
 }
 
 bool LineSocket::WritePieces() {
@@ -238,57 +252,51 @@ bool LineSocket::WritePieces() {
         msghdr message{};
         message.msg_iov = parts;
         message.msg_iovlen = count;
-        const ssize_t n = ::sendmsg(socket_.native_handle(), &message, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
-            closeError_ = boost::system::error_code(errno, boost::system::system_category());
-            Shutdown(false);
-            return false;
-        }
+        ssize_t n = ::sendmsg(socket_.native_handle(), &message, MSG_NOSIGNAL);
+        bool full = false;
+        if (!Took(n, full)) return full;
         Consume(static_cast<std::size_t>(n));
     }
     return false;
 }
 
 bool LineSocket::WriteTls() {
+    TlsFilter& filter = *tls_->filter;
+    std::string& wire = tls_->wire;
+    std::size_t& sent = tls_->sent;
     if (Ready() && !pieces_.empty()) {
-        for (const Piece& piece : pieces_) tls_->ToNetwork(std::string_view(PieceData(piece), piece.size));
+        for (const Piece& piece : pieces_) filter.ToNetwork(std::string_view(PieceData(piece), piece.size));
         pieces_.clear();
         output_.clear();
         ownQueued_ = 0;
-        if (tls_->state() == TlsFilter::State::kFailed) {
+        if (filter.state() == TlsFilter::State::kFailed) {
             Shutdown(false);
             return false;
         }
     }
-    tls_->TakeOutgoing(wire_);
+    filter.TakeOutgoing(wire);
     // What waits now: the records, and output held for the handshake.
-    pending_ = wire_.size() - wireSent_;
+    pending_ = wire.size() - sent;
     for (const Piece& piece : pieces_) pending_ += piece.size;
-    while (wireSent_ < wire_.size()) {
-        const ssize_t n =
-            ::send(socket_.native_handle(), wire_.data() + wireSent_, wire_.size() - wireSent_, MSG_NOSIGNAL);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
-            closeError_ = boost::system::error_code(errno, boost::system::system_category());
-            Shutdown(false);
-            return false;
-        }
-        wireSent_ += static_cast<std::size_t>(n);
+    while (sent < wire.size()) {
+        ssize_t n = ::send(socket_.native_handle(), wire.data() + sent, wire.size() - sent, MSG_NOSIGNAL);
+        bool full = false;
+        if (!Took(n, full)) return full;
+        sent += static_cast<std::size_t>(n);
         pending_ -= static_cast<std::size_t>(n);
     }
-    wire_.clear();
-    wireSent_ = 0;
+    wire.clear();
+    sent = 0;
     return false;
 }
 
 void LineSocket::SendFinalRecords() {
-    if (wireSent_ != wire_.size()) return;  // they would land inside an unfinished record
+    // They would land inside an unfinished record.
+    if (tls_->sent != tls_->wire.size()) return;
     std::string records;
-    tls_->TakeOutgoing(records);
-    if (!records.empty()) (void)::send(socket_.native_handle(), records.data(), records.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    tls_->filter->TakeOutgoing(records);
+    if (!records.empty())
+        (void)::send(socket_.native_handle(), records.data(), records.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
 void LineSocket::Consume(std::size_t sent) {
@@ -337,8 +345,10 @@ void LineSocket::Shutdown(bool byPeer) {
     boost::system::error_code ignored;
     socket_.close(ignored);
     std::string().swap(output_);
-    std::string().swap(wire_);
-    wireSent_ = 0;
+    if (tls_) {
+        std::string().swap(tls_->wire);
+        tls_->sent = 0;
+    }
     std::vector<Piece>().swap(pieces_);
     ownQueued_ = 0;
     pending_ = 0;

@@ -10,6 +10,8 @@
 // IRC) is the subclass's business: it is told about received bytes and
 // about the close.
 #include <boost/asio/ip/tcp.hpp>
+#include <sys/types.h>
+
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -32,11 +34,12 @@ public:
     LineSocket& operator=(const LineSocket&) = delete;
 
     // Everything both ways goes through `tls` from now on; call before Start.
-    void UseTls(std::unique_ptr<TlsFilter> tls) { tls_ = std::move(tls); }
+    void UseTls(std::unique_ptr<TlsFilter> tls) { tls_ = std::make_unique<Tls>(Tls{std::move(tls), {}, 0}); }
+    bool Encrypted() const { return tls_ != nullptr; }
     // Starts reading; call once the owner holds the socket in a shared_ptr.
     void Start();
     // Application bytes can flow: there is no TLS, or its handshake is done.
-    bool Ready() const { return !tls_ || tls_->state() == TlsFilter::State::kOpen; }
+    bool Ready() const { return !tls_ || tls_->filter->state() == TlsFilter::State::kOpen; }
 
     // Queues bytes exactly as they are to go on the wire.
     void SendBytes(std::string_view bytes);
@@ -123,6 +126,10 @@ private:
     // The round's shared bytes are gone after its flush: a socket that could
     // not write them all copies what is left into output_.
     void KeepUnsentAsOwn();
+    // After a write that returned `n`: true when it took `n` bytes (an
+    // interrupted write took none); false when the socket is full (`full`)
+    // or the write failed, which closes the connection.
+    bool Took(ssize_t& n, bool& full);
     // Writes as much of the pieces as the socket takes; true when the socket
     // was found full.
     bool WritePieces();
@@ -140,10 +147,14 @@ private:
     // The end of what pieces_ takes of output_, and the bytes all pieces hold.
     std::size_t ownQueued_ = 0;
     std::size_t pending_ = 0;
-    std::unique_ptr<TlsFilter> tls_;
-    // TLS records not yet written, and how much of them is.
-    std::string wire_;
-    std::size_t wireSent_ = 0;
+    // Only a TLS connection pays for it: the filter, the records not yet
+    // written, and how much of them is.
+    struct Tls {
+        std::unique_ptr<TlsFilter> filter;
+        std::string wire;
+        std::size_t sent;
+    };
+    std::unique_ptr<Tls> tls_;
     UnsentOutput unsent_{this};
     boost::system::error_code closeError_;
     State state_ = State::kConnected;

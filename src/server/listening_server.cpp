@@ -98,9 +98,9 @@ void TWSocketServer::HandleAccepted(WayIn& way, boost::asio::ip::tcp::socket soc
     auto remote = socket.remote_endpoint(ec);
     if (ec) return;  // the peer is already gone
     socket.set_option(boost::asio::ip::tcp::no_delay(true), ec);
-    auto session = way.Open(scheduler_, std::move(socket), AddressText(remote.address()), std::to_string(remote.port()));
-    auto client = std::make_shared<TTcpSrvClient>(scheduler_.io(), std::move(session),
-                                                  static_cast<ClientEvents&>(*this));
+    auto client = std::make_shared<TTcpSrvClient>(scheduler_.io(), way.Open(scheduler_, std::move(socket)),
+                                                  static_cast<ClientEvents&>(*this), AddressText(remote.address()),
+                                                  remote.port());
     clients_.Add(client);
     scheduler_.NoteInput();
     bool admitted = true;

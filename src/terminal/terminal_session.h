@@ -6,7 +6,6 @@
 // commands, TLS records) below this; above it, only the way's label tells
 // one from another, and that only for the log.
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 #include "net/output_scheduler.h"
@@ -44,9 +43,6 @@ public:
 
     // The way in ("telnet", "tls"), for log lines and counters only.
     virtual std::string_view Way() const = 0;
-    // The peer's address as the log and the ban list write it, and its port.
-    virtual const std::string& PeerAddr() const = 0;
-    virtual const std::string& PeerPort() const = 0;
 
     // Events go to `events` from now on; the way's greeting, if it has one,
     // is queued before anything else.
