@@ -8,7 +8,12 @@ namespace qm {
 
 TTcpSrvClient::TTcpSrvClient(boost::asio::io_context& io, std::shared_ptr<TerminalSession> session,
                              ClientEvents& events, std::string peerAddr, unsigned short peerPort)
-    : PeerAddr(std::move(peerAddr)), PeerPort(peerPort), io_(io), session_(std::move(session)), events_(&events) {
+    : PeerAddr(std::move(peerAddr)),
+      PeerPort(peerPort),
+      io_(io),
+      session_(std::move(session)),
+      events_(&events),
+      coding_(session_->Coding()) {
     session_->Attach(*this);
 }
 

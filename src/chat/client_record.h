@@ -52,7 +52,7 @@ public:
     void SendStr(std::string_view text) { session_->SendText(text); }
     // A line for many (see WireForMany): bytes in this client's wire form,
     // kept once for the loop round, and queued without a copy.
-    WireCoding Coding() const { return session_->Coding(); }
+    WireCoding Coding() const { return coding_; }
     SharedBytes ShareWire(std::string_view wire) { return session_->ShareWire(wire); }
     void SendShared(const SharedBytes& wire) { session_->SendShared(wire); }
 
@@ -170,6 +170,8 @@ private:
     std::string nick_;
     std::string channel_;
     LineEditor editor_;
+    // The session's, asked once: a channel line asks it of every member.
+    WireCoding coding_;
     bool lineEcho_ = true;
     // Made when first needed: most connections are never asked for a
     // password, and never pause.
