@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "access/telnet_ways.h"
 #include "chat/client_events.h"
 #include "scratch_file.h"
 #include "server/chat_server.h"
@@ -116,9 +117,10 @@ private:
         boost::asio::ip::tcp::socket socket(io_);
         socket.assign(boost::asio::ip::tcp::v4(), fds[0]);
         peers_[i] = fds[1];
-        auto client = std::make_shared<TTcpSrvClient>(scheduler_, std::move(socket), static_cast<ClientEvents&>(*this));
-        client->PeerAddr = "127.0.0." + std::to_string(i + 1);
-        client->PeerPort = std::to_string(4000 + i);
+        auto client = std::make_shared<TTcpSrvClient>(io_, TelnetWay().Open(scheduler_, std::move(socket)),
+                                                      static_cast<ClientEvents&>(*this),
+                                                      "127.0.0." + std::to_string(i + 1),
+                                                      static_cast<unsigned short>(4000 + i));
         clients_[i] = client;
         closed_[i] = false;
         server_.Clients().Add(client);

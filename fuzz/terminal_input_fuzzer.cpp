@@ -55,12 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qm::TelnetCodec codec;
     qm::LineEditor editor;
     std::string toPeer;
-    std::string data;
+    std::string typed;
     while (!bytes.empty()) {
         const std::size_t read = std::min<std::size_t>(bytes.size(), 1 + next() % 64);
-        data.clear();
-        codec.Receive(bytes.substr(0, read), data, toPeer);
-        editor.Receive(data);
+        typed.clear();
+        codec.Receive(bytes.substr(0, read), typed, toPeer);
+        editor.Receive(typed);
         bytes.remove_prefix(read);
         // A password prompt turns the echo off between two lines.
         if (next() % 4 == 0) codec.SetServerEcho(next() % 2 == 0, toPeer);
