@@ -23,7 +23,7 @@
 
 namespace qm {
 
-class LineSocket : public std::enable_shared_from_this<LineSocket> {
+class LineSocket : public std::enable_shared_from_this<LineSocket>, public FlushTarget {
 public:
     // A peer that stops reading is dropped once this much output waits for it.
     static constexpr std::size_t kMaxPendingOutput = 1 << 20;
@@ -67,11 +67,11 @@ public:
     std::size_t UnsentBytes() const { return unsent_.bytes; }
 
     // Writes what is queued; the scheduler calls it once per loop round.
-    void Flush();
+    void Flush() override;
     // The unsent output of all sockets is over its limit and this one holds
     // the most: writes what the kernel takes now, and drops the peer (as one
     // that stopped reading) if anything is left.
-    void ShedOutput();
+    void ShedOutput() override;
 
 protected:
     // Bytes arrived (at most one read buffer at a time).

@@ -6,8 +6,6 @@
 
 #include <boost/asio/post.hpp>
 
-#include "net/line_socket.h"
-
 namespace qm {
 
 OutputScheduler::OutputScheduler(boost::asio::io_context& io) : io_(io), trimTimer_(io) {}
@@ -18,8 +16,8 @@ SharedBytes OutputScheduler::Share(std::string_view bytes) {
     return shared;
 }
 
-void OutputScheduler::QueueFlush(std::shared_ptr<LineSocket> socket) {
-    flushQueue_.push_back(std::move(socket));
+void OutputScheduler::QueueFlush(std::shared_ptr<FlushTarget> target) {
+    flushQueue_.push_back(std::move(target));
     if (flushPosted_) return;
     flushPosted_ = true;
     flushDeadline_ = std::chrono::steady_clock::now() + kMaxFlushDelay;

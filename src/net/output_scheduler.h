@@ -18,7 +18,22 @@
 
 namespace qm {
 
-class LineSocket;
+// A connection as the scheduler sees it, whatever does its writing (a
+// socket of ours, or a library with a write loop of its own): it is told
+// when to write a round's output, and to shed its output when all the
+// connections together hold too much.
+class FlushTarget {
+public:
+    // Writes what is queued; once per loop round in which it asked.
+    virtual void Flush() = 0;
+    // The unsent output of all connections is over its limit and this one
+    // holds the most: writes what its peer takes now, and drops the peer
+    // if anything is left.
+    virtual void ShedOutput() = 0;
+
+protected:
+    ~FlushTarget() = default;
+};
 
 // Bytes kept once for the current loop round and queued by many sockets:
 // a line for a channel goes into each member's output as a reference to one
@@ -32,7 +47,7 @@ struct SharedBytes {
 // through the scheduler.
 struct UnsentOutput {
     static constexpr std::size_t kNotHeld = static_cast<std::size_t>(-1);
-    LineSocket* owner = nullptr;
+    FlushTarget* owner = nullptr;
     std::size_t bytes = 0;
     // Where the scheduler lists it while bytes is not zero.
     std::size_t slot = kNotHeld;
@@ -55,12 +70,12 @@ public:
     boost::asio::io_context& io() { return io_; }
 
     // Keeps `bytes` until this round's flush is over, for sockets to queue
-    // with LineSocket::SendShared.
+    // without a copy of their own.
     SharedBytes Share(std::string_view bytes);
     const char* SharedData(const SharedBytes& bytes) const { return roundBytes_.data() + bytes.offset; }
 
     // `socket` wants its output written in this loop round.
-    void QueueFlush(std::shared_ptr<LineSocket> socket);
+    void QueueFlush(std::shared_ptr<FlushTarget> target);
     // Input arrived: output may wait a little longer for more.
     void NoteInput() { inputSinceCheck_ = true; }
     // A socket dropped an output buffer of this capacity.
@@ -79,7 +94,7 @@ private:
     void ShedLargest();
 
     boost::asio::io_context& io_;
-    std::vector<std::shared_ptr<LineSocket>> flushQueue_;
+    std::vector<std::shared_ptr<FlushTarget>> flushQueue_;
     // What Share keeps; emptied once a round's flush has written it all.
     std::string roundBytes_;
     bool flushPosted_ = false;
