@@ -210,8 +210,7 @@ void ChatServer::ReloadListeners() {
 }
 
 void ChatServer::OpenWaysIn() {
-    for (const auto& endpoint : server_.ListeningOn(server_.TelnetWayIn()))
-        log_.Add("Listening on " + endpoint + " (telnet)");
+    ways_.LogListening(server_.TelnetWayIn());
     ways_.Apply();
 }
 
@@ -361,7 +360,7 @@ namespace {
 // The address as a connection's log lines name it: the ways in other than
 // plain telnet, which the log has always meant, add their label.
 std::string ConnectingName(const TTcpSrvClient& client) {
-    if (client.Way() == "telnet") return client.PeerAddr;
+    if (client.Way() == kTelnetLabel) return client.PeerAddr;
     return client.PeerAddr + " (" + std::string(client.Way()) + ")";
 }
 }  // namespace

@@ -98,6 +98,10 @@ void WayListeners::Open(WayIn& way, unsigned short port) {
                      "): " + e.what());
         return;
     }
+    LogListening(way);
+}
+
+void WayListeners::LogListening(const WayIn& way) {
     for (const auto& endpoint : server_.ListeningOn(way))
         log_.Add("Listening on " + endpoint + " (" + std::string(way.Label()) + ")");
 }

@@ -30,6 +30,8 @@ public:
     // and reads the TLS certificate again (a renewed certificate counts
     // without a restart; one that fails to load leaves the one in use).
     void Apply();
+    // One log line for each socket `way` listens on.
+    void LogListening(const WayIn& way);
 
 private:
     // The port the store gives `key`: 0 for absent, empty or 0, and for a
